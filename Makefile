@@ -1,0 +1,54 @@
+# Pemlo Recorder: `make run` and `make test` set up everything they need.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+NATIVE := build/native
+SANITIZE := build/sanitize
+WINDOWS := build/windows
+WINDOWS_GDI := build/windows-gdi
+
+.PHONY: all deps native sanitize windows lint format test unit-tests sanitize-tests run clean
+
+all: native windows
+
+deps:
+	@bash tools/install-deps.sh all
+
+native: deps
+	@cmake -S . -B $(NATIVE) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPEMLO_WINDOWS_BIN=$(CURDIR)/$(WINDOWS_GDI) -DPEMLO_WINDOWS_D3D_BIN=$(CURDIR)/$(WINDOWS) >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+sanitize: deps
+	@cmake -S . -B $(SANITIZE) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPEMLO_SANITIZE=ON \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(SANITIZE) -j $(JOBS)
+
+windows: deps
+	@cmake -S . -B $(WINDOWS) $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build $(WINDOWS) -j $(JOBS)
+	@cmake -S . -B $(WINDOWS_GDI) $(GEN) -DCMAKE_BUILD_TYPE=Release -DPEMLO_GDI_CAPTURE=ON \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build $(WINDOWS_GDI) -j $(JOBS)
+	@bash tools/check-dlls.sh $(WINDOWS)/app/PemloRecorder.exe
+
+lint: native
+	@bash tools/lint.sh $(NATIVE)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+unit-tests: native windows
+	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+sanitize-tests: sanitize
+	@cd $(SANITIZE) && ctest --output-on-failure -j $(JOBS) --timeout 900 -LE 'wine|peer|slow'
+
+test: native windows lint unit-tests sanitize-tests
+
+run: native windows
+	@bash tools/run.sh
+
+clean:
+	rm -rf build

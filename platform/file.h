@@ -1,0 +1,43 @@
+// The file seam: the few operations the writers and spools need from a file,
+// over a Win32 HANDLE on Windows and a POSIX descriptor elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pemlo {
+
+class File {
+public:
+    virtual ~File() = default;
+
+    // Writes up to `count` bytes at the current offset; returns how many were written.
+    // A count below `count` is a failed write.
+    virtual uint32_t write(const void* data, uint32_t count) = 0;
+    // Reads up to `count` bytes; returns how many were read (0 at the end), -1 on error.
+    virtual int64_t read(void* data, uint32_t count) = 0;
+    // Moves to an absolute offset from the start. Returns false on failure.
+    virtual bool seek(uint64_t offset) = 0;
+    // Moves to the end of the file. Returns false on failure.
+    virtual bool seekEnd() = 0;
+    // The current offset, or -1 when it cannot be read.
+    virtual int64_t tell() = 0;
+    // Closes the file; later calls fail. Returns false when closing failed.
+    virtual bool close() = 0;
+    virtual bool isOpen() const = 0;
+};
+
+using FilePtr = std::unique_ptr<File>;
+
+// Creates (or truncates) a file for reading and writing. Null on failure.
+FilePtr createFile(const std::string& path);
+// Opens an existing file for reading. Null on failure.
+FilePtr openFileForReading(const std::string& path);
+// Creates a scratch file that disappears when it is closed or the process ends.
+// On Windows it is a delete-on-close file; elsewhere it is unlinked once created.
+FilePtr createTemporaryFile(const std::string& path);
+// Deletes a file by name. Returns false when it could not be deleted.
+bool deleteFile(const std::string& path);
+
+}  // namespace pemlo
