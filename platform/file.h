@@ -9,7 +9,7 @@
 namespace pemlo {
 
 class File {
-public:
+  public:
     virtual ~File() = default;
 
     // Writes up to `count` bytes at the current offset; returns how many were written.

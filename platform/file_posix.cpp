@@ -10,7 +10,7 @@ namespace pemlo {
 namespace {
 
 class PosixFile final : public File {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override { close(); }
     PosixFile(const PosixFile&) = delete;
@@ -72,7 +72,7 @@ public:
     }
     bool isOpen() const override { return fd_ >= 0; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -97,6 +97,8 @@ FilePtr createTemporaryFile(const std::string& path) {
     return std::make_unique<PosixFile>(fd);
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool deleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 }  // namespace pemlo

@@ -8,7 +8,7 @@ namespace pemlo {
 namespace {
 
 class Win32File final : public File {
-public:
+  public:
     explicit Win32File(HANDLE h) : h_(h) {}
     ~Win32File() override { close(); }
     Win32File(const Win32File&) = delete;
@@ -55,7 +55,7 @@ public:
     }
     bool isOpen() const override { return h_ != INVALID_HANDLE_VALUE; }
 
-private:
+  private:
     HANDLE h_;
 };
 
@@ -65,7 +65,9 @@ FilePtr fromHandle(HANDLE h) {
 
 }  // namespace
 
-FilePtr wrapHandle(HANDLE h) { return fromHandle(h); }
+FilePtr wrapHandle(HANDLE h) {
+    return fromHandle(h);
+}
 
 FilePtr createFile(const std::string& path) {
     return fromHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -83,6 +85,8 @@ FilePtr createTemporaryFile(const std::string& path) {
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
-bool deleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool deleteFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
+}
 
 }  // namespace pemlo

@@ -13,7 +13,7 @@
 namespace pemlo::testing {
 
 class MemoryFile final : public File {
-public:
+  public:
     std::vector<unsigned char> bytes;
     uint64_t pos = 0;
     bool open = true;
