@@ -1,0 +1,1 @@
+pemlo_test_dir(app pemlo_app)

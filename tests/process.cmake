@@ -1,0 +1,1 @@
+pemlo_test_dir(process pemlo_process)
