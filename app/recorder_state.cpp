@@ -1,0 +1,72 @@
+#include "app/recorder_state.h"
+
+#include "app/messages.h"
+
+namespace pemlo {
+
+RecorderPhase recorderPhase(const RecorderState& state) {
+    if (state.recording) {
+        return RecorderPhase::Recording;
+    }
+    if (state.processing.load()) {
+        return RecorderPhase::Processing;
+    }
+    return state.progressOpen ? RecorderPhase::Finished : RecorderPhase::Idle;
+}
+
+int canStart(const RecorderState& state, int busy) {
+    return recorderPhase(state) == RecorderPhase::Idle && !busy && !state.tornDown.load() ? 1 : 0;
+}
+
+int canStop(const RecorderState& state) {
+    return state.recording && !state.tornDown.load() ? 1 : 0;
+}
+
+int canChangeRecordAudio(const RecorderState& state, int busy) {
+    return canStart(state, busy);
+}
+
+void enterRecording(RecorderState& state, int switchedMode) {
+    state.switchedMode = switchedMode;
+    state.recording = 1;
+}
+
+void returnToIdle(RecorderState& state) {
+    state.recording = 0;
+    state.switchedMode = 0;
+}
+
+void enterProcessing(RecorderState& state) {
+    state.recording = 0;
+    state.processing.store(1);
+    state.progressOpen = 1;
+}
+
+void enterFinished(RecorderState& state) {
+    state.processing.store(0);
+}
+
+int claimTearDown(RecorderState& state) {
+    int expected = 0;
+    return state.tornDown.compare_exchange_strong(expected, 1) ? 1 : 0;
+}
+
+ProgressButtonAction progressButtonAction(const RecorderState& state) {
+    const int processing = state.processing.load();
+    return {processing ? 0 : 1, processing ? 1 : 0};
+}
+
+const char* statusText(RecorderPhase phase) {
+    switch (phase) {
+        case RecorderPhase::Recording:
+            return text::kStatusRecording;
+        case RecorderPhase::Processing:
+        case RecorderPhase::Finished:
+            return text::kStatusProcessing;
+        case RecorderPhase::Idle:
+            break;
+    }
+    return text::kStatusIdle;
+}
+
+}  // namespace pemlo

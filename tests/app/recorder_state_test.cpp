@@ -1,0 +1,88 @@
+#include "app/recorder_state.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace pemlo {
+namespace {
+
+TEST(RecorderState, GuardsFollowTheRecordingThroughItsPhases) {
+    RecorderState s;
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Idle);
+    EXPECT_EQ(canStart(s, 0), 1);
+    EXPECT_EQ(canStart(s, 1), 0);  // a grab is under way
+    EXPECT_EQ(canStop(s), 0);
+    EXPECT_EQ(canChangeRecordAudio(s, 0), 1);
+    EXPECT_STREQ(statusText(recorderPhase(s)), "Idle");
+
+    enterRecording(s, 1);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Recording);
+    EXPECT_EQ(s.switchedMode, 1);
+    EXPECT_EQ(canStart(s, 0), 0);  // F2 while recording does nothing
+    EXPECT_EQ(canStop(s), 1);
+    EXPECT_EQ(canChangeRecordAudio(s, 0), 0);
+    EXPECT_STREQ(statusText(recorderPhase(s)), "Recording...");
+
+    enterProcessing(s);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Processing);
+    EXPECT_EQ(canStart(s, 0), 0);  // F2 during processing does nothing
+    EXPECT_EQ(canStop(s), 0);      // a second stop does nothing
+    EXPECT_EQ(canChangeRecordAudio(s, 0), 0);
+    EXPECT_STREQ(statusText(recorderPhase(s)), "Processing output...");
+
+    enterFinished(s);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Finished);
+    EXPECT_EQ(canStart(s, 0), 0);
+    EXPECT_EQ(canStop(s), 0);
+    EXPECT_STREQ(statusText(recorderPhase(s)), "Processing output...");
+}
+
+TEST(RecorderState, RefusedStartReturnsToIdle) {
+    RecorderState s;
+    enterRecording(s, 1);
+    returnToIdle(s);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Idle);
+    EXPECT_EQ(s.switchedMode, 0);
+    EXPECT_EQ(canStart(s, 0), 1);
+}
+
+TEST(RecorderState, NothingStartsOrStopsAfterTheTearDown) {
+    RecorderState s;
+    enterRecording(s, 0);
+    EXPECT_EQ(claimTearDown(s), 1);
+    EXPECT_EQ(canStop(s), 0);
+    EXPECT_EQ(canStart(s, 0), 0);
+}
+
+TEST(RecorderState, ProgressButtonCancelsWhileProcessingAndClosesAfter) {
+    RecorderState s;
+    enterRecording(s, 0);
+    enterProcessing(s);
+    ProgressButtonAction a = progressButtonAction(s);
+    EXPECT_EQ(a.deleteOutput, 1);
+    EXPECT_EQ(a.publishPreview, 0);
+    enterFinished(s);
+    a = progressButtonAction(s);
+    EXPECT_EQ(a.deleteOutput, 0);
+    EXPECT_EQ(a.publishPreview, 1);
+}
+
+TEST(RecorderState, ExactlyOneTearDownAmongRacingThreads) {
+    for (int round = 0; round < 50; ++round) {
+        RecorderState s;
+        std::atomic<int> winners{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] { winners += claimTearDown(s); });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+        ASSERT_EQ(winners.load(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace pemlo
