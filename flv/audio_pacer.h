@@ -20,6 +20,7 @@ struct AudioPackets {
     std::unique_ptr<uint8_t[]> stepIndices;
     std::unique_ptr<uint8_t[]> codes;
     uint32_t capacity = 0;
+    int count = 0;  // packets produced by the last call
     // Samples in the last packet of the call: 1,024, or fewer for the final, short
     // block of the spool.
     int lastPacketSamples = 1024;

@@ -1,0 +1,167 @@
+#include "flv/video_encoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace pemlo {
+
+namespace {
+
+// Marks every block in which at least one byte differs from the previous frame.
+void markChangedBlocks(FlvWriter& w, const uint8_t* pixels) {
+    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+    const size_t spanBytes = blockSize * 3;
+    for (int y = 0; y < w.frameHeight; ++y) {
+        const uint8_t* now = pixels + static_cast<size_t>(y) * rowBytes;
+        const uint8_t* before = w.previousFrame.get() + static_cast<size_t>(y) * rowBytes;
+        uint8_t* marks = w.changeMap.get() + static_cast<size_t>(y / blockSize) * w.blockColumns;
+        for (uint32_t c = 0; c < w.blockColumns; ++c) {
+            if (marks[c]) {
+                continue;
+            }
+            const size_t at = c * spanBytes;
+            const size_t n = std::min(spanBytes, rowBytes - at);
+            if (std::memcmp(now + at, before + at, n) != 0) {
+                marks[c] = 1;
+            }
+        }
+    }
+}
+
+// Copies block (r, c) into the block buffer; returns its byte count.
+uint32_t extractBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t c) {
+    const uint32_t x = c * blockSize;
+    const uint32_t y = r * blockSize;
+    const uint32_t bw = std::min<uint32_t>(blockSize, static_cast<uint32_t>(w.frameWidth) - x);
+    const uint32_t bh = std::min<uint32_t>(blockSize, static_cast<uint32_t>(w.frameHeight) - y);
+    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+    for (uint32_t i = 0; i < bh; ++i) {
+        std::memcpy(w.blockBuffer.get() + static_cast<size_t>(i) * bw * 3,
+                    pixels + (y + i) * rowBytes + static_cast<size_t>(x) * 3, bw * 3);
+    }
+    return bw * bh * 3;
+}
+
+// Compresses block (r, c) into the compressed buffer; 0 when zlib fails.
+int compressBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t c, uint32_t& size) {
+    const uint32_t raw = extractBlock(w, pixels, r, c);
+    uLongf length = w.compressedCapacity;
+    if (compress(w.compressedBuffer.get(), &length, w.blockBuffer.get(), raw) != Z_OK ||
+        length > 0xFFFF) {
+        return 0;
+    }
+    size = static_cast<uint32_t>(length);
+    return 1;
+}
+
+bool blockSent(const FlvWriter& w, bool keyframe, size_t index) {
+    return keyframe || w.changeMap[index] != 0;
+}
+
+// Only frames of several megapixels can reach the 24-bit limit: for those the blocks
+// are compressed once beforehand to learn the tag's size. Returns 0 when it would not
+// fit or zlib fails.
+int tagFits(FlvWriter& w, const uint8_t* pixels, bool keyframe) {
+    const uint64_t blocks = static_cast<uint64_t>(w.blockColumns) * w.blockRows;
+    uint64_t size = 5 + 2 * blocks;
+    if (size + blocks * w.compressedCapacity <= maxTagDataSize) {
+        return 1;
+    }
+    for (uint32_t r = 0; r < w.blockRows; ++r) {
+        for (uint32_t c = 0; c < w.blockColumns; ++c) {
+            if (!blockSent(w, keyframe, static_cast<size_t>(r) * w.blockColumns + c)) {
+                continue;
+            }
+            uint32_t length = 0;
+            if (!compressBlock(w, pixels, r, c, length)) {
+                return 0;
+            }
+            size += length;
+            if (size > maxTagDataSize) {
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
+// Writes `count` empty block entries (two zero bytes each).
+int writeEmptyEntries(FlvWriter& w, File& file, uint32_t count) {
+    static const uint8_t zeros[1024] = {};
+    while (count > 0) {
+        const uint32_t n = std::min<uint32_t>(count, sizeof zeros / 2);
+        if (!flvWriteAll(w, file, zeros, n * 2)) {
+            return 0;
+        }
+        count -= n;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
+                     uint16_t durationMs) {
+    if (w.failed || !w.previousFrame || pixels == nullptr || width != w.frameWidth ||
+        height != w.frameHeight) {
+        return 0;
+    }
+    const bool keyframe = w.keyframeCounter == 0;
+    const size_t blocks = static_cast<size_t>(w.blockColumns) * w.blockRows;
+    if (!keyframe) {
+        markChangedBlocks(w, pixels);
+    }
+    if (!tagFits(w, pixels, keyframe)) {
+        std::memset(w.changeMap.get(), 0, blocks);
+        return 0;
+    }
+
+    uint8_t lead[16];
+    flvFillTagHeader(lead, tagTypeVideo, w.videoTimestamp);
+    lead[11] = static_cast<uint8_t>(((keyframe ? 1 : 2) << 4) | videoCodecId);
+    lead[12] = static_cast<uint8_t>((1 << 4) | ((width >> 8) & 0x0F));
+    lead[13] = static_cast<uint8_t>(width & 0xFF);
+    lead[14] = static_cast<uint8_t>((1 << 4) | ((height >> 8) & 0x0F));
+    lead[15] = static_cast<uint8_t>(height & 0xFF);
+    uint64_t tagStart = 0;
+    int ok = flvOpenTag(w, file, lead, sizeof lead, tagStart);
+
+    uint32_t pendingEmpty = 0;
+    for (uint32_t r = 0; ok && r < w.blockRows; ++r) {
+        for (uint32_t c = 0; ok && c < w.blockColumns; ++c) {
+            if (!blockSent(w, keyframe, static_cast<size_t>(r) * w.blockColumns + c)) {
+                ++pendingEmpty;
+                continue;
+            }
+            ok = writeEmptyEntries(w, file, pendingEmpty);
+            pendingEmpty = 0;
+            uint32_t length = 0;
+            if (ok && !compressBlock(w, pixels, r, c, length)) {
+                w.failed = 1;
+                ok = 0;
+            }
+            const uint8_t size[2] = {static_cast<uint8_t>(length >> 8),
+                                     static_cast<uint8_t>(length)};
+            ok = ok && flvWriteAll(w, file, size, 2) &&
+                 flvWriteAll(w, file, w.compressedBuffer.get(), length);
+        }
+    }
+    ok = ok && writeEmptyEntries(w, file, pendingEmpty) &&
+         flvCloseTag(w, file, tagTypeVideo, tagStart);
+    std::memset(w.changeMap.get(), 0, blocks);
+    if (!ok) {
+        return 0;
+    }
+    std::memcpy(w.previousFrame.get(), pixels,
+                static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    if (keyframe) {
+        w.lastKeyframeTimestamp = w.videoTimestamp;
+    }
+    w.keyframeCounter = (w.keyframeCounter + 1) % keyframeInterval;
+    w.videoTimestamp += durationMs;
+    return 1;
+}
+
+}  // namespace pemlo
