@@ -1,0 +1,44 @@
+// Area-averaging reduction of packed BGR images: every target pixel becomes the average
+// of the source area it covers, with single-precision accumulators whose rounding fixes
+// the exact bytes (255, 0, 255, 0 reduced to 3 x 1 gives 191, 127, 64).
+#pragma once
+
+#include <cstdint>
+
+#include "process/growable_buffer.h"
+
+namespace pemlo {
+
+// One packed BGR image: rows of `stride` (= width x 3) bytes, 3 bytes per pixel.
+// A target image owns its pixels (imageBufferSetup / imageBufferRelease); a source
+// image may point at memory owned elsewhere.
+struct ImageBuffer {
+    uint16_t width = 0;
+    uint16_t height = 0;
+    uint16_t stride = 0;
+    uint8_t* pixels = nullptr;
+};
+
+// The widest image whose stride still fits in 16 bits, and the largest source side the
+// scaler's 16-bit position counters can walk.
+inline constexpr uint16_t kMaxImageWidth = 21845;
+inline constexpr uint16_t kMaxScalerSource = 32768;
+
+// Sets the size and stride of `image` and resizes its pixels to stride x height bytes.
+// Returns the pixel pointer, or null when the width is above kMaxImageWidth or memory
+// runs out (the image is then left empty).
+uint8_t* imageBufferSetup(uint16_t width, uint16_t height, ImageBuffer& image);
+
+// Frees pixels that imageBufferSetup allocated and empties the descriptor.
+void imageBufferRelease(ImageBuffer& image);
+
+// Reduces `source` into `target` at targetWidth x targetHeight; `accumulator` is the
+// caller's working buffer, kept from call to call (one per target). Returns 1, or 0
+// without touching the target when the call is outside what the scaler accepts (a
+// target 0 wide or high or larger than the source, a source larger than
+// kMaxScalerSource, a source without pixels or with a stride other than width x 3) or
+// memory runs out.
+int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t targetWidth,
+                     uint16_t targetHeight, GrowableBuffer<float>& accumulator);
+
+}  // namespace pemlo
