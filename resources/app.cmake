@@ -1,0 +1,13 @@
+# Icons and banner of the main dialog, drawn by resources/app_art.py at build time.
+set(PEMLO_ART_DIR ${CMAKE_CURRENT_BINARY_DIR}/art)
+set(PEMLO_ART_FILES ${PEMLO_ART_DIR}/app_large.ico ${PEMLO_ART_DIR}/app_small.ico
+    ${PEMLO_ART_DIR}/banner.bmp)
+if(WIN32)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    add_custom_command(OUTPUT ${PEMLO_ART_FILES}
+        COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/app_art.py ${PEMLO_ART_DIR}
+        DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app_art.py
+        COMMENT "Drawing the icons and the banner")
+    set_property(GLOBAL APPEND PROPERTY PEMLO_GENERATED_RESOURCES ${PEMLO_ART_FILES}
+        ${CMAKE_CURRENT_SOURCE_DIR}/app.manifest)
+endif()
