@@ -41,11 +41,11 @@ int overlayCursor(uint8_t* frame, int32_t width, int32_t height, const uint8_t* 
     }
     // Picture rows and columns of the cursor (0 = top, left) that land inside the frame.
     const int64_t firstCol = std::max<int64_t>(0, -static_cast<int64_t>(x));
-    const int64_t endCol = std::min<int64_t>(kCursorSize, static_cast<int64_t>(width) - x);
+    const int64_t endCol = std::min<int64_t>(kCursorSide, static_cast<int64_t>(width) - x);
     const int64_t firstRow = std::max<int64_t>(0, -static_cast<int64_t>(y));
-    const int64_t endRow = std::min<int64_t>(kCursorSize, static_cast<int64_t>(height) - y);
+    const int64_t endRow = std::min<int64_t>(kCursorSide, static_cast<int64_t>(height) - y);
     for (int64_t i = firstRow; i < endRow; ++i) {
-        const uint8_t* src = cursor + (kCursorSize - 1 - i) * kCursorSize * 3;
+        const uint8_t* src = cursor + (kCursorSide - 1 - i) * kCursorSide * 3;
         uint8_t* dst = frame + (static_cast<int64_t>(height) - 1 - (y + i)) * width * 3;
         for (int64_t j = firstCol; j < endCol; ++j) {
             const uint8_t* s = src + j * 3;

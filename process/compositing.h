@@ -7,17 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "capture/screen_source.h"
 #include "process/growable_buffer.h"
 
 namespace pemlo {
-
-// The cursor image: 32 x 32 pixels, packed BGR, bottom-up. Pixels of exactly the key
-// colour (blue 255, green 240, red 255) are transparent.
-inline constexpr int kCursorSize = 32;
-inline constexpr size_t kCursorBytes = 32 * 32 * 3;
-inline constexpr uint8_t kCursorKeyBlue = 255;
-inline constexpr uint8_t kCursorKeyGreen = 240;
-inline constexpr uint8_t kCursorKeyRed = 255;
 
 // The watermark block: 83 x 13 pixels, 10 columns from the right edge and 30 rows from
 // the bottom of the output frame. Frames not wider than 92 or not taller than 42 pixels
@@ -39,7 +32,8 @@ extern const std::array<uint8_t, kWatermarkWidth * kWatermarkHeight> watermarkMa
 int cropFrame(const uint8_t* grabbed, size_t grabbedSize, uint16_t pitch, int32_t left, int32_t top,
               int32_t width, int32_t height, GrowableBuffer<uint8_t>& out);
 
-// Draws the 32 x 32 cursor image (kCursorBytes bytes) onto a packed BGR frame of
+// Draws the 32 x 32 cursor image (kCursorImageBytes bytes, transparent where it holds the
+// key colour kCursorKeyBlue, kCursorKeyGreen, kCursorKeyRed) onto a packed BGR frame of
 // width x height pixels with its top-left corner at picture column x, row y counted
 // from the top (either may be negative). The part outside the frame is clipped on every
 // side; key-coloured pixels leave the frame unchanged. Returns 1.

@@ -75,7 +75,7 @@ TEST(CropFrame, RefusesRectanglesOutsideTheImage) {
 // A cursor whose picture pixel (column c, row r from the top) is blue c, green r, red
 // 100, except a key-coloured diagonal.
 Bytes makeCursor() {
-    Bytes cursor(kCursorBytes);
+    Bytes cursor(kCursorImageBytes);
     for (int r = 0; r < 32; ++r) {
         for (int c = 0; c < 32; ++c) {
             uint8_t* p = &cursor[((31 - r) * 32 + c) * 3];
@@ -129,7 +129,7 @@ TEST(OverlayCursor, ClipsAtEveryEdge) {
 }
 
 TEST(OverlayCursor, LeavesOutExactlyTheKeyColour) {
-    Bytes cursor(kCursorBytes);
+    Bytes cursor(kCursorImageBytes);
     for (size_t i = 0; i < cursor.size(); i += 3) {
         cursor[i] = 255;
         cursor[i + 1] = 240;
