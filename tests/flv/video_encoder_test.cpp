@@ -1,0 +1,245 @@
+#include "flv/video_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "tests/flv/flv_reader.h"
+#include "tests/support/memory_file.h"
+
+namespace pemlo {
+namespace {
+
+using testing::decodeVideoTag;
+using testing::MemoryFile;
+using testing::parseFlv;
+using testing::VideoFrame;
+
+struct Encoder {
+    MemoryFile file;
+    FlvWriter w;
+    int width;
+    int height;
+    Encoder(int wd, int ht) : width(wd), height(ht) { EXPECT_EQ(flvBegin(w, file, 0, wd, ht), 1); }
+    int put(const std::vector<uint8_t>& frame, uint16_t ms = 100) {
+        return flvWriteVideoTag(w, file, frame.data(), width, height, ms);
+    }
+    std::vector<testing::FlvTag> tags() {
+        auto all = parseFlv({file.bytes.begin(), file.bytes.end()});
+        all.erase(all.begin());
+        return all;
+    }
+};
+
+std::vector<uint8_t> noise(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> f(static_cast<size_t>(w) * h * 3);
+    for (auto& b : f) {
+        b = static_cast<uint8_t>(rng());
+    }
+    return f;
+}
+
+// Block (r, c) cut straight from a frame, for comparison with what the tag carries.
+std::vector<uint8_t> cut(const std::vector<uint8_t>& f, int w, int h, int r, int c) {
+    std::vector<uint8_t> out;
+    const int bw = std::min(32, w - 32 * c);
+    const int bh = std::min(32, h - 32 * r);
+    for (int i = 0; i < bh; ++i) {
+        const auto row = f.begin() + ((32 * r + i) * w + 32 * c) * 3;
+        out.insert(out.end(), row, row + bw * 3);
+    }
+    return out;
+}
+
+std::vector<int> sentBlocks(const VideoFrame& v) {
+    std::vector<int> sent;
+    for (size_t i = 0; i < v.blocks.size(); ++i) {
+        if (!v.blocks[i].empty()) {
+            sent.push_back(static_cast<int>(i));
+        }
+    }
+    return sent;
+}
+
+TEST(ScreenVideo, KeyframeCarriesEveryBlockInGridOrder) {
+    // Short right-hand column (1 pixel) and short top row (9 rows).
+    const int w = 65, h = 41;
+    Encoder e(w, h);
+    const auto frame = noise(w, h, 1);
+    ASSERT_EQ(e.put(frame), 1);
+    const auto tags = e.tags();
+    ASSERT_EQ(tags.size(), 1u);
+    EXPECT_EQ(tags[0].type, 0x09);
+    EXPECT_EQ(tags[0].data[0], 0x13);
+    const VideoFrame v = decodeVideoTag(tags[0].data);
+    ASSERT_TRUE(v.valid);
+    EXPECT_EQ(v.width, w);
+    EXPECT_EQ(v.height, h);
+    ASSERT_EQ(v.blocks.size(), 6u);
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(v.blocks[r * 3 + c], cut(frame, w, h, r, c)) << r << "," << c;
+        }
+    }
+    EXPECT_EQ(v.blocks[2].size(), 32u * 3);     // 1 x 32
+    EXPECT_EQ(v.blocks[3].size(), 32u * 9 * 3);  // 32 x 9
+}
+
+TEST(ScreenVideo, NarrowAndShallowGrids) {
+    {
+        Encoder e(33, 32);
+        ASSERT_EQ(e.put(noise(33, 32, 2)), 1);
+        const VideoFrame v = decodeVideoTag(e.tags()[0].data);
+        ASSERT_TRUE(v.valid);
+        ASSERT_EQ(v.blocks.size(), 2u);
+        EXPECT_EQ(v.blocks[1].size(), 96u);
+    }
+    {
+        Encoder e(100, 20);
+        const auto frame = noise(100, 20, 3);
+        ASSERT_EQ(e.put(frame), 1);
+        const VideoFrame v = decodeVideoTag(e.tags()[0].data);
+        ASSERT_TRUE(v.valid);
+        ASSERT_EQ(v.blocks.size(), 4u);
+        EXPECT_EQ(v.blocks[0].size(), 32u * 20 * 3);
+        EXPECT_EQ(v.blocks[3], cut(frame, 100, 20, 0, 3));
+        EXPECT_EQ(v.blocks[3].size(), 4u * 20 * 3);
+    }
+}
+
+TEST(ScreenVideo, SizeFields) {
+    Encoder a(640, 480);
+    ASSERT_EQ(a.put(std::vector<uint8_t>(640 * 480 * 3)), 1);
+    const auto da = a.tags()[0].data;
+    EXPECT_EQ(std::vector<uint8_t>(da.begin() + 1, da.begin() + 5),
+              (std::vector<uint8_t>{0x12, 0x80, 0x11, 0xE0}));
+    Encoder b(1024, 768);
+    ASSERT_EQ(b.put(std::vector<uint8_t>(1024 * 768 * 3)), 1);
+    const auto db = b.tags()[0].data;
+    EXPECT_EQ(std::vector<uint8_t>(db.begin() + 1, db.begin() + 5),
+              (std::vector<uint8_t>{0x14, 0x00, 0x13, 0x00}));
+}
+
+TEST(ScreenVideo, IdenticalInterFrameIsAllEmptyEntries) {
+    Encoder e(320, 240);
+    const auto frame = noise(320, 240, 4);
+    ASSERT_EQ(e.put(frame), 1);
+    ASSERT_EQ(e.put(frame), 1);
+    const auto tags = e.tags();
+    ASSERT_EQ(tags.size(), 2u);
+    EXPECT_EQ(tags[1].data.size(), 165u);
+    EXPECT_EQ(tags[1].data[0], 0x23);
+    EXPECT_EQ(e.w.previousTagSize, 176u);
+    EXPECT_TRUE(std::all_of(tags[1].data.begin() + 5, tags[1].data.end(),
+                            [](uint8_t b) { return b == 0; }));
+}
+
+TEST(ScreenVideo, ChangeDetectionBoundaries) {
+    const int w = 70, h = 70;  // 3 x 3 blocks
+    const auto base = noise(w, h, 5);
+    struct Case {
+        size_t byte;
+        std::vector<int> blocks;
+    };
+    const size_t row = w * 3;
+    const std::vector<Case> cases = {
+        {31 * row + row - 1, {2}},        // last byte of memory row 31: block (0, last)
+        {32 * row, {3}},                  // first byte of row 32: block (1, 0)
+        {95, {0}},                        // last byte of the first block's span
+        {96, {1}},                        // first byte of the second
+        {69 * row + 1, {6}},              // green byte of the top-left pixel
+        {69 * row + row - 1, {8}},        // last byte of the frame
+    };
+    for (const auto& c : cases) {
+        Encoder e(w, h);
+        auto changed = base;
+        changed[c.byte] ^= 0x01;
+        ASSERT_EQ(e.put(base), 1);
+        ASSERT_EQ(e.put(changed), 1);
+        const auto tags = e.tags();
+        const VideoFrame v = decodeVideoTag(tags[1].data);
+        ASSERT_TRUE(v.valid);
+        EXPECT_FALSE(v.keyframe);
+        EXPECT_EQ(sentBlocks(v), c.blocks) << "byte " << c.byte;
+        const int b = c.blocks[0];
+        EXPECT_EQ(v.blocks[static_cast<size_t>(b)], cut(changed, w, h, b / 3, b % 3));
+    }
+}
+
+TEST(ScreenVideo, InterFramesCompareWithTheFrameBefore) {
+    const auto a = noise(64, 32, 6);
+    auto b = a;
+    b[0] ^= 0xFF;  // block 0 changes from a to b
+    auto c = b;
+    c[100] ^= 0xFF;  // block 1 changes from b to c
+    Encoder e(64, 32);
+    ASSERT_EQ(e.put(a), 1);
+    ASSERT_EQ(e.put(b), 1);
+    ASSERT_EQ(e.put(c), 1);
+    const auto tags = e.tags();
+    EXPECT_EQ(sentBlocks(decodeVideoTag(tags[1].data)), std::vector<int>{0});
+    EXPECT_EQ(sentBlocks(decodeVideoTag(tags[2].data)), std::vector<int>{1});
+}
+
+TEST(ScreenVideo, KeyframeEveryFortyFramesWhateverChanged) {
+    Encoder e(40, 40);
+    const auto frame = noise(40, 40, 7);
+    const uint16_t durations[3] = {0, 33, 1000};
+    for (int i = 0; i < 81; ++i) {
+        ASSERT_EQ(e.put(frame, durations[i % 3]), 1);
+    }
+    const auto tags = e.tags();
+    ASSERT_EQ(tags.size(), 81u);
+    uint32_t t = 0;
+    for (int i = 0; i < 81; ++i) {
+        const VideoFrame v = decodeVideoTag(tags[static_cast<size_t>(i)].data);
+        ASSERT_TRUE(v.valid);
+        const bool key = i % 40 == 0;
+        EXPECT_EQ(v.keyframe, key) << i;
+        EXPECT_EQ(sentBlocks(v).size(), key ? 4u : 0u) << i;
+        EXPECT_EQ(tags[static_cast<size_t>(i)].timestamp, t) << i;
+        t += durations[i % 3];
+    }
+    EXPECT_EQ(e.w.lastKeyframeTimestamp, tags[80].timestamp);
+    EXPECT_EQ(e.w.videoTimestamp, t);
+}
+
+TEST(ScreenVideo, RefusesAFrameOfAnotherSize) {
+    Encoder e(32, 32);
+    const auto frame = noise(32, 33, 8);
+    const auto before = e.file.bytes.size();
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, frame.data(), 32, 33, 10), 0);
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, frame.data(), 33, 32, 10), 0);
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, nullptr, 32, 32, 10), 0);
+    EXPECT_EQ(e.file.bytes.size(), before);
+    EXPECT_EQ(e.put(noise(32, 32, 8)), 1);
+    FlvWriter fresh;
+    MemoryFile f;
+    EXPECT_EQ(flvWriteVideoTag(fresh, f, frame.data(), 32, 32, 10), 0);
+    EXPECT_TRUE(f.bytes.empty());
+}
+
+// A 4095 x 4095 frame of noise needs more than 16,777,215 bytes of tag data: refused
+// with nothing written, and the writer still takes a frame that fits.
+TEST(ScreenVideo, TagTooBigForTheSizeFieldIsRefused) {
+    const int side = 4095;
+    Encoder e(side, side);
+    const auto frame = noise(side, side, 9);
+    const auto before = e.file.bytes.size();
+    const int calls = e.file.writeCalls;
+    EXPECT_EQ(e.put(frame), 0);
+    EXPECT_EQ(e.file.bytes.size(), before);
+    EXPECT_EQ(e.file.writeCalls, calls);
+    EXPECT_EQ(e.w.keyframeCounter, 0u);
+    EXPECT_EQ(e.w.videoTimestamp, 0u);
+    // A compressible frame of the same size fits.
+    ASSERT_EQ(e.put(std::vector<uint8_t>(frame.size(), 0x40)), 1);
+    const auto tags = e.tags();
+    ASSERT_EQ(tags.size(), 1u);
+    EXPECT_TRUE(decodeVideoTag(tags[0].data).valid);
+}
+
+}  // namespace
+}  // namespace pemlo
