@@ -1,0 +1,81 @@
+// The Windows program: the main dialog, the recording control, the progress dialog and
+// the hot keys. One Recorder exists per process; the dialog and hook procedures reach it
+// through theRecorder().
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "app/recorder_state.h"
+#include "app/settings.h"
+#include "capture/frame_spool.h"
+#include "capture/screen_grabber_win32.h"
+#include "capture/sound_recorder.h"
+#include "capture/sound_recorder_win32.h"
+
+namespace pemlo {
+
+inline constexpr int kMainDialogTemplate = 100;
+inline constexpr int kProgressDialogTemplate = 150;
+inline constexpr int kLargeIcon = 300;
+inline constexpr int kSmallIcon = 301;
+inline constexpr UINT_PTR kCaptureTimer = 200;
+
+// Progress dialog controls.
+inline constexpr int kIdProgressBar = 151;
+inline constexpr int kIdPreview = 152;
+inline constexpr int kIdProgressButton = 153;
+inline constexpr int kIdProgressText = 154;
+
+// Messages the program posts to itself.
+inline constexpr UINT kMsgWorkerFailed = WM_APP + 1;  // to the progress dialog
+inline constexpr UINT_PTR kSoundWaitTimer = 1;        // on the progress dialog
+
+struct Recorder {
+    HINSTANCE instance = nullptr;
+    HWND mainDialog = nullptr;
+    HWND progressDialog = nullptr;
+    HHOOK hook = nullptr;
+
+    RecordingSettings settings;
+    MainDialogSettings dialog;
+    DEVMODEA modes[kMaxDisplayModes]{};  // full records of dialog.modes, same indexes
+    DEVMODEA selectedMode{};
+
+    RecorderState state;
+    std::string thumbnailPath;
+
+    ScreenGrabber grabber;
+    FrameSpool spool;
+    WaveInDevice waveIn;
+    SoundRecorder sound;
+    // Set when the recording is being torn down; the worker's progress updates stop.
+    std::atomic<int> cancelled{0};
+    DWORD soundWaitStart = 0;
+    DWORD workerThreadId = 0;
+};
+
+Recorder& theRecorder();
+
+// Main dialog and settings (main_dialog_win32.cpp).
+void initMainDialog(HWND dialog);
+void onSettingsCommand(HWND dialog, int controlId, int notification);
+void chooseOutputFile(HWND dialog);
+void setControlDisabled(HWND dialog, int controlId, int disabled);
+void setStatusText(HWND dialog, const char* text);
+void showError(HWND owner, const char* message);
+int validateSettings(HWND dialog);
+
+// Recording control (recording_win32.cpp).
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void startRecording(HWND dialog);
+void onCaptureTimer(HWND dialog);
+int stopRecording(HWND dialog);
+INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD WINAPI outputWorker(LPVOID progressDialog);
+int tearDownRecorder(HWND window, int deleteOutput);
+LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
+
+}  // namespace pemlo

@@ -1,0 +1,391 @@
+// Recording control: the main dialog's procedure, start, capture timer, stop, the
+// progress dialog with its worker thread, the tear-down and the hot keys.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "app/messages.h"
+#include "app/preview_page.h"
+#include "app/recorder_win32.h"
+#include "flv/flv_writer.h"
+#include "platform/file_win32.h"
+#include "process/output_driver.h"
+
+namespace pemlo {
+namespace {
+
+FlvWriter theWriter;
+
+void redraw(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+// The progress dialog as the output phase sees it: the preview picture (control 152)
+// and the progress bar (151). Once the recording is being torn down it shows nothing
+// more and asks the output phase to stop.
+class ProgressDialogSink final : public ProgressSink {
+  public:
+    explicit ProgressDialogSink(HWND dialog) : dialog_(dialog) {}
+    ~ProgressDialogSink() override {
+        if (bitmap_ != nullptr) {
+            DeleteObject(bitmap_);
+        }
+    }
+    ProgressDialogSink(const ProgressDialogSink&) = delete;
+    ProgressDialogSink& operator=(const ProgressDialogSink&) = delete;
+
+    void showPreview(const BitmapInfoHeader& info, const uint8_t* pixels) override {
+        if (cancelRequested() || info.biWidth <= 0 || info.biHeight <= 0) {
+            return;
+        }
+        if (bitmap_ == nullptr || width_ != info.biWidth || height_ != info.biHeight) {
+            if (bitmap_ != nullptr) {
+                DeleteObject(bitmap_);
+            }
+            HDC screen = GetDC(GetDesktopWindow());
+            bitmap_ = CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
+            ReleaseDC(GetDesktopWindow(), screen);
+            width_ = info.biWidth;
+            height_ = info.biHeight;
+        }
+        if (bitmap_ == nullptr) {
+            return;
+        }
+        BITMAPINFO bmi{};
+        static_assert(sizeof(BITMAPINFOHEADER) == 40);
+        std::memcpy(&bmi.bmiHeader, &info, sizeof(BITMAPINFOHEADER));
+        SetDIBits(nullptr, bitmap_, 0, static_cast<UINT>(info.biHeight), pixels, &bmi,
+                  DIB_RGB_COLORS);
+        SendDlgItemMessageA(dialog_, kIdPreview, STM_SETIMAGE, IMAGE_BITMAP,
+                            reinterpret_cast<LPARAM>(bitmap_));
+        InvalidateRect(GetDlgItem(dialog_, kIdPreview), nullptr, FALSE);
+    }
+    void setPercent(uint32_t percent) override {
+        if (!cancelRequested()) {
+            SendDlgItemMessageA(dialog_, kIdProgressBar, PBM_SETPOS, percent, 0);
+        }
+    }
+    bool cancelRequested() override { return theRecorder().cancelled.load() != 0; }
+
+  private:
+    HWND dialog_;
+    HBITMAP bitmap_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// Waits for the worker thread to end while serving the messages it sends to this
+// thread's windows, so that neither waits for the other.
+void waitForWorker(HANDLE worker) {
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return;  // the thread has ended (or the handle is unusable)
+        }
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void showRecordingButtons(HWND dialog, int recording) {
+    setControlDisabled(dialog, kIdStop, recording ? 0 : 1);
+    setControlDisabled(dialog, kIdStart, recording ? 1 : 0);
+}
+
+void startWorker(HWND progress) {
+    Recorder& r = theRecorder();
+    r.settings.workerThread =
+        CreateThread(nullptr, 0, outputWorker, progress, 0, &r.workerThreadId);
+    if (r.settings.workerThread == nullptr) {
+        showError(progress, text::kProcessingError);
+        tearDownRecorder(r.mainDialog, 0);
+    }
+}
+
+}  // namespace
+
+Recorder& theRecorder() {
+    static Recorder recorder;
+    return recorder;
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Recorder& r = theRecorder();
+    switch (message) {
+        case WM_INITDIALOG:
+            initMainDialog(window);
+            r.mainDialog = window;
+            r.hook = SetWindowsHookExA(WH_KEYBOARD_LL, keyboardHookProc, r.instance, 0);
+            return TRUE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int busy = spoolIsBusy(r.spool);
+            if (id == kIdStart) {
+                if (canStart(r.state, busy)) {
+                    startRecording(window);
+                }
+            } else if (id == kIdStop) {
+                if (canStop(r.state)) {
+                    stopRecording(window);
+                }
+            } else if (id == kIdRecordAudio) {
+                if (canChangeRecordAudio(r.state, busy)) {
+                    onSettingsCommand(window, id, HIWORD(wParam));
+                }
+            } else if (id == kIdFullScreen || id == kIdScreenArea || id == kIdBrowse ||
+                       id == kIdCaptureWidth || id == kIdCaptureHeight || id == kIdModeList ||
+                       id == kIdAbout) {
+                onSettingsCommand(window, id, HIWORD(wParam));
+            }
+            return FALSE;
+        }
+        case WM_TIMER:
+            if (LOWORD(wParam) == kCaptureTimer) {
+                onCaptureTimer(window);
+            }
+            return FALSE;
+        case MM_WIM_DATA:
+            if (!r.state.tornDown.load() &&
+                !onSoundBufferDone(r.sound, reinterpret_cast<const void*>(lParam))) {
+                showError(window, text::kSoundError);
+                tearDownRecorder(window, 0);
+            }
+            return FALSE;
+        case WM_CLOSE:
+            tearDownRecorder(window, 0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void startRecording(HWND dialog) {
+    Recorder& r = theRecorder();
+    if (!validateSettings(dialog)) {
+        return;
+    }
+    const int switchMode = fullScreenSwitchesMode(r.dialog);
+    r.settings.outputFile.reset();  // a handle left by an earlier refused start
+
+    char fullPath[kMaxPath];
+    const DWORD length =
+        GetFullPathNameA(r.dialog.outputPathText.c_str(), kMaxPath, fullPath, nullptr);
+    if (length == 0 || length >= kMaxPath) {
+        showError(dialog, text::kPathTooLong);
+        return;
+    }
+    HANDLE file = CreateFileA(r.dialog.outputPathText.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        showError(dialog, text::kCannotCreateFile);
+        return;
+    }
+    r.settings.outputFile = wrapHandle(file);
+    r.settings.outputPath = fullPath;
+    r.thumbnailPath = thumbnailPathFor(r.settings.outputPath);
+
+    showRecordingButtons(dialog, 1);
+    setStatusText(dialog, text::kStatusRecording);
+    redraw(dialog);
+    enterRecording(r.state, switchMode);
+
+    if (switchMode && ChangeDisplaySettingsA(&r.selectedMode, 0) != DISP_CHANGE_SUCCESSFUL) {
+        setStatusText(dialog, text::kStatusIdle);
+        showError(dialog, text::kCannotSwitchMode);
+        returnToIdle(r.state);
+        showRecordingButtons(dialog, 0);
+        redraw(dialog);
+        return;
+    }
+    if (!grabberOpen(r.grabber, r.spool, dialog)) {
+        showError(dialog, text::kNoDirectX);
+        tearDownRecorder(dialog, 0);
+        return;
+    }
+    if (r.settings.recordAudio && !startSoundRecording(r.sound, r.waveIn, dialog)) {
+        showError(dialog, text::kCannotStartSound);
+        tearDownRecorder(dialog, 0);
+        return;
+    }
+    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)),
+             nullptr);
+}
+
+void onCaptureTimer(HWND dialog) {
+    Recorder& r = theRecorder();
+    if (spoolIsBusy(r.spool) || !r.state.recording) {
+        return;
+    }
+    if (!spoolRecordFrame(r.spool)) {
+        // No stop may run against the failed spool while the message shows.
+        KillTimer(dialog, kCaptureTimer);
+        r.state.recording = 0;
+        showError(dialog, text::kFrameError);
+        tearDownRecorder(dialog, 0);
+    }
+}
+
+int stopRecording(HWND dialog) {
+    Recorder& r = theRecorder();
+    KillTimer(dialog, kCaptureTimer);
+    if (spoolIsBusy(r.spool)) {
+        PostMessageA(dialog, WM_COMMAND, kIdStop, 0);
+        return 1;
+    }
+    if (r.state.switchedMode) {
+        ChangeDisplaySettingsA(nullptr, 0);
+        r.state.switchedMode = 0;
+    }
+    if (r.settings.recordAudio && !stopSoundRecording(r.sound)) {
+        showError(dialog, text::kCannotStopSound);
+        tearDownRecorder(dialog, 0);
+        return 1;
+    }
+    enterProcessing(r.state);
+    setStatusText(dialog, text::kStatusProcessing);
+    setControlDisabled(dialog, kIdStop, 1);
+    redraw(dialog);
+    DialogBoxParamA(r.instance, MAKEINTRESOURCEA(kProgressDialogTemplate), dialog,
+                    progressDialogProc, 0);
+    return 1;
+}
+
+INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    (void)lParam;
+    Recorder& r = theRecorder();
+    switch (message) {
+        case WM_INITDIALOG:
+            r.progressDialog = window;
+            // The sound the device handed back at the stop is still being appended to
+            // the sound spool; the output phase starts once all of it is there.
+            if (r.settings.recordAudio && !soundAllAppended(r.sound)) {
+                r.soundWaitStart = GetTickCount();
+                SetTimer(window, kSoundWaitTimer, 20, nullptr);
+            } else {
+                startWorker(window);
+            }
+            return TRUE;
+        case WM_TIMER:
+            if (wParam == kSoundWaitTimer && !r.state.tornDown.load()) {
+                if (soundAllAppended(r.sound)) {
+                    KillTimer(window, kSoundWaitTimer);
+                    startWorker(window);
+                } else if (GetTickCount() - r.soundWaitStart > 5000) {
+                    KillTimer(window, kSoundWaitTimer);
+                    showError(window, text::kSoundError);
+                    tearDownRecorder(r.mainDialog, 0);
+                }
+            }
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kIdProgressButton) {
+                const ProgressButtonAction action = progressButtonAction(r.state);
+                if (action.publishPreview && !r.state.tornDown.load()) {
+                    publishPreviewPage(r.settings.outputWidth, r.settings.outputHeight,
+                                       r.settings.outputPath.c_str(), r.thumbnailPath.c_str());
+                }
+                tearDownRecorder(r.mainDialog, action.deleteOutput);
+            }
+            return FALSE;
+        case kMsgWorkerFailed:
+            if (!r.state.tornDown.load()) {
+                showError(window, text::kProcessingError);
+                tearDownRecorder(r.mainDialog, 0);
+            }
+            return TRUE;
+        case WM_CLOSE:
+            tearDownRecorder(r.mainDialog, 0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+DWORD WINAPI outputWorker(LPVOID progressDialog) {
+    Recorder& r = theRecorder();
+    HWND progress = static_cast<HWND>(progressDialog);
+    ShowWindow(r.mainDialog, SW_MINIMIZE);
+    ShowWindow(progress, SW_SHOWNORMAL);
+
+    ProgressDialogSink sink(progress);
+    const RecordingSettings& s = r.settings;
+    const int result =
+        runOutputDriver(theWriter, r.spool, s.recordAudio ? soundSpoolFile(r.sound) : nullptr,
+                        s.captureLeft, s.captureTop, s.captureWidth, s.captureHeight, s.outputWidth,
+                        s.outputHeight, *s.outputFile, sink, s.recordAudio, r.thumbnailPath);
+    if (result != 1) {
+        if (!r.cancelled.load()) {
+            // The user-interface thread reports it and tears down.
+            PostMessageA(progress, kMsgWorkerFailed, 0, 0);
+        }
+        return static_cast<DWORD>(-1);
+    }
+    r.settings.outputFile.reset();  // closed by the output phase
+    SetDlgItemTextA(progress, kIdProgressText, text::kSuccess);
+    SetDlgItemTextA(progress, kIdProgressButton, text::kClose);
+    RedrawWindow(progress, nullptr, nullptr, RDW_INVALIDATE);
+    MessageBeep(MB_ICONEXCLAMATION);
+    enterFinished(r.state);
+    return 1;
+}
+
+int tearDownRecorder(HWND window, int deleteOutput) {
+    Recorder& r = theRecorder();
+    if (!claimTearDown(r.state)) {
+        return 1;
+    }
+    // The worker stops at its next frame; nothing it uses is released before it ends.
+    r.cancelled.store(1);
+    if (r.settings.workerThread != nullptr) {
+        if (GetCurrentThreadId() != r.workerThreadId) {
+            waitForWorker(static_cast<HANDLE>(r.settings.workerThread));
+        }
+    }
+    if (r.progressDialog != nullptr) {
+        KillTimer(r.progressDialog, kSoundWaitTimer);
+        EndDialog(r.progressDialog, 0);
+    }
+    if (r.hook != nullptr) {
+        UnhookWindowsHookEx(r.hook);
+        r.hook = nullptr;
+    }
+    if (r.settings.workerThread != nullptr) {
+        CloseHandle(static_cast<HANDLE>(r.settings.workerThread));
+        r.settings.workerThread = nullptr;
+    }
+    KillTimer(window, kCaptureTimer);
+    if (r.state.recording) {
+        // Leaving in the middle of a recording: the display and the sound device are
+        // put back as a stop would.
+        if (r.state.switchedMode) {
+            ChangeDisplaySettingsA(nullptr, 0);
+        }
+        stopSoundRecording(r.sound);
+    }
+    r.settings.outputFile.reset();
+    captureRelease(r.spool);
+    closeSoundSpool(r.sound);
+    if (deleteOutput) {
+        DeleteFileA(r.settings.outputPath.c_str());
+        DeleteFileA(r.thumbnailPath.c_str());
+    }
+    EndDialog(window, 0);
+    return 1;
+}
+
+LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    Recorder& r = theRecorder();
+    if (nCode == HC_ACTION && wParam == WM_KEYDOWN && r.mainDialog != nullptr) {
+        const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        if (key->vkCode == VK_F2) {
+            SendMessageA(r.mainDialog, WM_COMMAND, kIdStart, 0);
+        } else if (key->vkCode == VK_F3) {
+            SendMessageA(r.mainDialog, WM_COMMAND, kIdStop, 0);
+        }
+    }
+    return CallNextHookEx(r.hook, nCode, wParam, lParam);
+}
+
+}  // namespace pemlo
