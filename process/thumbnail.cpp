@@ -1,0 +1,86 @@
+#include "process/thumbnail.h"
+
+#include <algorithm>
+
+#include "platform/file.h"
+
+namespace pemlo {
+namespace {
+
+void put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+}  // namespace
+
+void previewSize(int outputWidth, int outputHeight, int& previewWidth, int& previewHeight) {
+    previewWidth = 0;
+    previewHeight = 0;
+    if (outputWidth <= 0 || outputHeight <= 0) {
+        return;
+    }
+    const int64_t w = outputWidth;
+    const int64_t h = outputHeight;
+    int64_t pw = 0;
+    int64_t ph = 0;
+    if (w > (4 * h) / 3) {
+        pw = std::min<int64_t>(w, kPreviewMaxWidth);
+        ph = (h * pw) / w;
+    } else {
+        ph = std::min<int64_t>(h, kPreviewMaxHeight);
+        pw = (w * ph) / h;
+    }
+    pw -= pw % 4;
+    previewWidth = static_cast<int>(pw);
+    previewHeight = static_cast<int>(ph);
+}
+
+BitmapInfoHeader previewBitmapInfo(int width, int height) {
+    BitmapInfoHeader info;
+    info.biWidth = width;
+    info.biHeight = height;
+    const uint32_t rowBytes = ((static_cast<uint32_t>(width) * 24 + 31) / 32) * 4;
+    info.biSizeImage = rowBytes * static_cast<uint32_t>(height);
+    return info;
+}
+
+int writeThumbnail(const std::string& path, const BitmapInfoHeader& info, const uint8_t* pixels) {
+    if (pixels == nullptr || info.biSize != kBmpInfoHeaderBytes || info.biClrUsed != 0) {
+        return 0;
+    }
+    const uint32_t offset = kBmpFileHeaderBytes + info.biSize + 4 * info.biClrUsed;
+    uint8_t fileHeader[kBmpFileHeaderBytes] = {'B', 'M'};
+    put32(fileHeader + 2, offset + info.biSizeImage);
+    put32(fileHeader + 10, offset);
+
+    uint8_t infoHeader[kBmpInfoHeaderBytes] = {};
+    put32(infoHeader, info.biSize);
+    put32(infoHeader + 4, static_cast<uint32_t>(info.biWidth));
+    put32(infoHeader + 8, static_cast<uint32_t>(info.biHeight));
+    put16(infoHeader + 12, info.biPlanes);
+    put16(infoHeader + 14, info.biBitCount);
+    put32(infoHeader + 16, info.biCompression);
+    put32(infoHeader + 20, info.biSizeImage);
+    put32(infoHeader + 24, static_cast<uint32_t>(info.biXPelsPerMeter));
+    put32(infoHeader + 28, static_cast<uint32_t>(info.biYPelsPerMeter));
+    put32(infoHeader + 32, info.biClrUsed);
+    put32(infoHeader + 36, info.biClrImportant);
+
+    FilePtr file = createFile(path);
+    if (file == nullptr) {
+        return 0;
+    }
+    const bool written = file->write(fileHeader, sizeof fileHeader) == sizeof fileHeader &&
+                         file->write(infoHeader, sizeof infoHeader) == sizeof infoHeader &&
+                         file->write(pixels, info.biSizeImage) == info.biSizeImage;
+    const bool closed = file->close();
+    return written && closed ? 1 : 0;
+}
+
+}  // namespace pemlo
