@@ -61,8 +61,8 @@ std::string escapeHtmlAttribute(const char* text);
 // Copies `size` bytes of a resource into a heap buffer with a terminator after them,
 // applies the pairs in order and writes the counted bytes to `file` in one write.
 // Returns 1 on success; 0 when memory runs out or the write comes up short.
-int writeFilledResource(File& file, const void* data, std::size_t size,
-                        const char* const* pairs, int entries);
+int writeFilledResource(File& file, const void* data, std::size_t size, const char* const* pairs,
+                        int entries);
 
 // What publication needs from the platform; the Windows program and the tests each
 // provide one.
