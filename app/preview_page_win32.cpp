@@ -1,7 +1,8 @@
 // Publication of the preview page on Windows: resources of the program's own module,
 // the temporary folder and the shell.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "app/preview_page.h"
 
