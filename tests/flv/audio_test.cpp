@@ -46,9 +46,12 @@ std::vector<int> imaDecode(int predicted, int index, const uint8_t* codes, int c
         const int code = (i & 1) ? codes[i / 2] & 0x0F : codes[i / 2] >> 4;
         const int step = adpcmStepTable[index];
         int diff = step >> 3;
-        if (code & 4) diff += step;
-        if (code & 2) diff += step >> 1;
-        if (code & 1) diff += step >> 2;
+        if (code & 4)
+            diff += step;
+        if (code & 2)
+            diff += step >> 1;
+        if (code & 1)
+            diff += step >> 2;
         predicted += (code & 8) ? -diff : diff;
         predicted = std::clamp(predicted, -32768, 32767);
         index = std::clamp(index + adpcmIndexTable[code], 0, 88);
@@ -119,9 +122,8 @@ TEST(AudioTag, PacketHeaderBitsAndSize) {
         uint8_t index;
         std::vector<uint8_t> bits;
     };
-    const Case cases[] = {{0, 0, {0x80, 0x00, 0x00}},
-                          {0x1234, 5, {0x84, 0x8D, 0x05}},
-                          {-2, 70, {0xBF, 0xFF, 0xBF}}};
+    const Case cases[] = {
+        {0, 0, {0x80, 0x00, 0x00}}, {0x1234, 5, {0x84, 0x8D, 0x05}}, {-2, 70, {0xBF, 0xFF, 0xBF}}};
     std::vector<uint8_t> codes(512);
     for (size_t i = 0; i < codes.size(); ++i) {
         codes[i] = static_cast<uint8_t>(i * 37 + 11);
@@ -385,7 +387,8 @@ TEST(AudioPacer, EveryPacketStartsFromItsOwnHeader) {
             for (int i = 0; i < 1023; ++i) {
                 const double want = samples[static_cast<size_t>(k) * 1024 + 1 + i];
                 signal += want * want;
-                error += (dec[static_cast<size_t>(i)] - want) * (dec[static_cast<size_t>(i)] - want);
+                error +=
+                    (dec[static_cast<size_t>(i)] - want) * (dec[static_cast<size_t>(i)] - want);
             }
             EXPECT_GT(10 * std::log10(signal / error), 30.0) << "packet " << k;
         }

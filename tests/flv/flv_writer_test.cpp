@@ -16,7 +16,9 @@ using testing::MemoryFile;
 using testing::parseFlv;
 using testing::readDouble;
 
-std::vector<uint8_t> bytesOf(const MemoryFile& f) { return {f.bytes.begin(), f.bytes.end()}; }
+std::vector<uint8_t> bytesOf(const MemoryFile& f) {
+    return {f.bytes.begin(), f.bytes.end()};
+}
 
 // The value of a number property in the metadata tag data, found by name.
 double property(const std::vector<uint8_t>& data, const std::string& name) {
@@ -86,8 +88,7 @@ TEST(FlvContainer, HeaderAndMetadataWithSound) {
     };
     EXPECT_EQ(bytesAfter("audiosamplerate"),
               (std::vector<uint8_t>{0x40, 0xD5, 0x88, 0x80, 0, 0, 0, 0}));
-    EXPECT_EQ(bytesAfter("audiosamplesize"),
-              (std::vector<uint8_t>{0x40, 0x30, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytesAfter("audiosamplesize"), (std::vector<uint8_t>{0x40, 0x30, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(bytesAfter("stereo"), std::vector<uint8_t>(8, 0));
     const auto tags = parseFlv(b);
     ASSERT_EQ(tags.size(), 1u);

@@ -83,7 +83,7 @@ TEST(ScreenVideo, KeyframeCarriesEveryBlockInGridOrder) {
             EXPECT_EQ(v.blocks[r * 3 + c], cut(frame, w, h, r, c)) << r << "," << c;
         }
     }
-    EXPECT_EQ(v.blocks[2].size(), 32u * 3);     // 1 x 32
+    EXPECT_EQ(v.blocks[2].size(), 32u * 3);      // 1 x 32
     EXPECT_EQ(v.blocks[3].size(), 32u * 9 * 3);  // 32 x 9
 }
 
@@ -145,12 +145,12 @@ TEST(ScreenVideo, ChangeDetectionBoundaries) {
     };
     const size_t row = w * 3;
     const std::vector<Case> cases = {
-        {31 * row + row - 1, {2}},        // last byte of memory row 31: block (0, last)
-        {32 * row, {3}},                  // first byte of row 32: block (1, 0)
-        {95, {0}},                        // last byte of the first block's span
-        {96, {1}},                        // first byte of the second
-        {69 * row + 1, {6}},              // green byte of the top-left pixel
-        {69 * row + row - 1, {8}},        // last byte of the frame
+        {31 * row + row - 1, {2}},  // last byte of memory row 31: block (0, last)
+        {32 * row, {3}},            // first byte of row 32: block (1, 0)
+        {95, {0}},                  // last byte of the first block's span
+        {96, {1}},                  // first byte of the second
+        {69 * row + 1, {6}},        // green byte of the top-left pixel
+        {69 * row + row - 1, {8}},  // last byte of the frame
     };
     for (const auto& c : cases) {
         Encoder e(w, h);
