@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Plays the preview page for real: publishes it with a Screen Video FLV whose name holds
+# characters that need escaping, serves the folder over loopback HTTP, drives headless
+# Chromium with Ruffle through the player's controls and checks the screenshots.
+# usage: run_page_test.sh PUBLISH_TOOL RESOURCE_DIR WORK_DIR
+set -euo pipefail
+publish="$1"
+resources="$2"
+work="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+width=320
+height=240
+clip="it's a & b #1 %.flv"
+
+if [ ! -d "$here/node_modules/playwright-core" ] || [ ! -d "$here/node_modules/@ruffle-rs/ruffle" ]; then
+  (cd "$here" && npm ci --no-audit --no-fund --silent)
+fi
+
+rm -rf "$work"
+mkdir -p "$work/site" "$work/shots"
+ffmpeg -loglevel error -y -f lavfi -i "testsrc=size=${width}x${height}:rate=5" -t 20 \
+  -c:v flashsv -g 5 "$work/site/$clip"
+"$publish" "$work/site" "$width" "$height" "$clip" "${clip%.flv}.bmp" \
+  "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null
+ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/ruffle"
+
+port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >"$work/http.log" 2>&1 &
+server=$!
+trap 'kill "$server" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  if python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/PemloPreview.html')" 2>/dev/null; then
+    break
+  fi
+  sleep 0.1
+done
+
+timeout 120 node "$here/play.js" "http://127.0.0.1:$port/PemloPreview.html" "$work/shots" \
+  "$width" "$height" >"$work/browser.json"
+
+# The recording's own pictures to compare with: the first frame, decoded by ffmpeg.
+ffmpeg -loglevel error -y -i "$work/site/$clip" -frames:v 1 -f rawvideo -pix_fmt rgb24 \
+  "$work/shots/reference.rgb"
+for png in "$work"/shots/*.png; do
+  convert "$png" -depth 8 "rgb:${png%.png}.rgb"
+done
+python3 "$here/check_shots.py" "$work" "$width" "$height" "$clip"
