@@ -15,7 +15,9 @@ const int adpcmIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 
 
 void adpcmEncode(const int16_t* samples, uint8_t* codes, int count, AdpcmState& state) {
     int predicted = state.predicted;
-    int index = state.stepIndex;
+    // An index outside the table would read past it; keep it in range.
+    const int carried = static_cast<unsigned char>(state.stepIndex);
+    int index = carried > 88 ? 88 : carried;
     int step = adpcmStepTable[index];
     uint8_t pending = 0;
     for (int i = 0; i < count; ++i) {

@@ -119,8 +119,10 @@ int readDurations(const std::string& path, std::vector<uint16_t>& durations) {
         }
         long ms = 0;
         if (!parseNumber(line, 0, 65535, ms)) {
-            return fail(path + " line " + std::to_string(number) +
-                        ": expected milliseconds from 0 to 65535, got '" + line + "'");
+            std::string message = path;
+            message += " line " + std::to_string(number);
+            message += ": expected milliseconds from 0 to 65535, got '" + line + "'";
+            return fail(message);
         }
         durations.push_back(static_cast<uint16_t>(ms));
     }
