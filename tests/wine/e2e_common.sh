@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Shared steps of the end-to-end tests: the rig, the recorder and the dialog driver.
+#   source e2e_common.sh <folder of the Windows build>
+# After e2e_start: drv runs a driver command, recorder_start launches the program,
+# check prints a result line and counts failures, e2e_finish ends with the verdict.
+
+E2E_BUILD=${1:?usage: $0 <Windows build folder>}
+E2E_EXE="$E2E_BUILD/app/PemloRecorder.exe"
+E2E_DRIVER="$E2E_BUILD/tests/wine/pemlo_e2e_driver.exe"
+E2E_FAILURES=0
+E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+for f in "$E2E_EXE" "$E2E_DRIVER"; do
+    [ -f "$f" ] || { echo "missing $f (build the Windows configurations first)" >&2; exit 1; }
+done
+
+export RIG_ROOT=${RIG_ROOT:-$(cd "$E2E_BUILD/.." && pwd)/wine-rig}
+export RIG_NAME=pemlo
+export RIG_TIMEOUT=${RIG_TIMEOUT:-120}
+# shellcheck source=rig.sh
+source "$E2E_HERE/rig.sh"
+
+e2e_start() {
+    rig_start
+    cp "$E2E_EXE" "$E2E_DRIVER" "$RIG_WORK/"
+    cd "$RIG_WORK" || exit 1
+    export PEMLO_DESKTOP=$RIG_NAME
+    # The virtual desktop comes up with a first program; the driver waits in it.
+    RECORDER_PID=""
+}
+
+# One driver command; its output on standard output.
+drv() {
+    timeout 30 wine ./pemlo_e2e_driver.exe "$@" 2>>"$RIG_WORK/driver.log" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+
+# Starts the recorder in the virtual desktop and waits for its main dialog.
+recorder_start() {
+    RECORDER_PID=$(rig_desktop_background ./PemloRecorder.exe)
+    drv wait-main 20000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
+    # The first key after start-up can be lost; send a harmless one.
+    xdotool key shift
+    sleep 0.3
+}
+
+# check NAME CONDITION...: runs the condition and reports it.
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "ok   $name"
+    else
+        echo "FAIL $name"
+        E2E_FAILURES=$((E2E_FAILURES + 1))
+    fi
+}
+
+equals() { [ "$1" = "$2" ] || { echo "     got '$1', want '$2'"; return 1; }; }
+
+# 0 when no process of the recorder is left (zombies awaiting their parent aside).
+recorder_gone() {
+    local waited
+    for waited in $(seq 1 50); do
+        if ! ps -eo stat=,args= | grep -v '^Z' | grep -q '[P]emloRecorder.exe'; then
+            return 0
+        fi
+        sleep 0.2
+    done
+    ps -eo pid=,stat=,args= | grep '[P]emloRecorder.exe' >&2
+    return 1
+}
+
+# Fills in a screen area, the output size and the path; sound on or off.
+fill_area() {  # left top width height outW outH path sound
+    drv click 102
+    drv set 114 "$1"
+    drv set 113 "$2"
+    drv set 115 "$3"
+    drv set 116 "$4"
+    drv set 125 "$5"
+    drv set 126 "$6"
+    drv set 123 "$7"
+    if [ "$(drv check 160)" != "$8" ]; then
+        drv click 160
+    fi
+    sleep 0.3
+}
+
+e2e_finish() {
+    if [ "$E2E_FAILURES" -ne 0 ]; then
+        echo "$E2E_FAILURES check(s) failed; driver log:"
+        tail -20 "$RIG_WORK/driver.log"
+        exit 1
+    fi
+    echo PASS
+}

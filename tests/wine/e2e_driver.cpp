@@ -1,0 +1,280 @@
+// Drives the recorder's dialogs from another process for the end-to-end tests under
+// Wine: fills fields, clicks buttons, reads texts and message boxes, and shows a moving
+// test-pattern window. One command per run; the result goes to standard output and the
+// exit code is 0 on success, 1 on failure (with a line on standard error).
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kCaption[] = "Pemlo Recorder";
+
+struct Found {
+    HWND window = nullptr;
+    int controlId = 0;
+    const char* caption = nullptr;
+};
+
+// A top-level dialog of this caption that has control `controlId`.
+BOOL CALLBACK findDialog(HWND window, LPARAM param) {
+    Found* f = reinterpret_cast<Found*>(param);
+    char caption[256] = {0};
+    char cls[64] = {0};
+    GetWindowTextA(window, caption, sizeof caption);
+    GetClassNameA(window, cls, sizeof cls);
+    if (std::strcmp(cls, "#32770") == 0 && std::strcmp(caption, f->caption) == 0 &&
+        (f->controlId == 0 || GetDlgItem(window, f->controlId) != nullptr)) {
+        f->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND dialogWith(const char* caption, int controlId) {
+    Found f;
+    f.caption = caption;
+    f.controlId = controlId;
+    EnumWindows(findDialog, reinterpret_cast<LPARAM>(&f));
+    return f.window;
+}
+
+HWND mainDialog() {
+    return dialogWith(kCaption, 103);
+}
+HWND progressDialog() {
+    return dialogWith(kCaption, 153);
+}
+
+// The recorder runs in a Wine virtual desktop, which may not exist yet when the driver
+// starts; its windows are looked for there.
+bool enterDesktop() {
+    static bool entered = false;
+    const char* name = std::getenv("PEMLO_DESKTOP");
+    if (!entered && name != nullptr) {
+        if (HDESK desktop = OpenDesktopA(name, 0, FALSE, GENERIC_ALL)) {
+            entered = SetThreadDesktop(desktop) != FALSE;
+        }
+    }
+    return entered || name == nullptr;
+}
+
+HWND waitFor(HWND (*find)(), int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 50) {
+        if (!enterDesktop()) {
+            Sleep(50);
+            continue;
+        }
+        if (HWND w = find()) {
+            return w;
+        }
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+std::string textOf(HWND window) {
+    char text[1024] = {0};
+    DWORD_PTR got = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, &got);
+    return text;
+}
+
+// The text of a message box: its static controls other than the icon.
+BOOL CALLBACK collectStatic(HWND child, LPARAM param) {
+    auto* out = reinterpret_cast<std::string*>(param);
+    char cls[64] = {0};
+    GetClassNameA(child, cls, sizeof cls);
+    if (std::strcmp(cls, "Static") == 0) {
+        const std::string t = textOf(child);
+        if (!t.empty()) {
+            *out += t;
+        }
+    }
+    return TRUE;
+}
+
+HWND errorBox() {
+    return dialogWith("Error", 0);
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "e2e_driver: %s\n", what);
+    return 1;
+}
+
+LRESULT CALLBACK patternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window, &ps);
+        RECT r;
+        GetClientRect(window, &r);
+        const int w = r.right / 2;
+        const int h = r.bottom / 2;
+        const COLORREF colours[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255),
+                                     RGB(255, 255, 0)};
+        for (int i = 0; i < 4; ++i) {
+            RECT q = {(i % 2) * w, (i / 2) * h, (i % 2) * w + w, (i / 2) * h + h};
+            HBRUSH b = CreateSolidBrush(colours[i]);
+            FillRect(dc, &q, b);
+            DeleteObject(b);
+        }
+        EndPaint(window, &ps);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A borderless 80 x 80 window of four coloured squares (red, green / blue, yellow) that
+// moves from (x0, y0) to (x1, y1) over `ms` milliseconds, then stays there for
+// `holdMs`.
+int runPattern(int x0, int y0, int x1, int y1, int ms, int holdMs) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = patternProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PemloTestPattern";
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    RegisterClassA(&wc);
+    HWND w = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, "pattern",
+                             WS_POPUP | WS_VISIBLE, x0, y0, 80, 80, nullptr, nullptr, wc.hInstance,
+                             nullptr);
+    if (w == nullptr) {
+        return fail("cannot create the pattern window");
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        const DWORD t = GetTickCount() - start;
+        if (t >= static_cast<DWORD>(ms + holdMs)) {
+            break;
+        }
+        const double f = t >= static_cast<DWORD>(ms) ? 1.0 : static_cast<double>(t) / ms;
+        SetWindowPos(w, HWND_TOPMOST, x0 + static_cast<int>((x1 - x0) * f),
+                     y0 + static_cast<int>((y1 - y0) * f), 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        UpdateWindow(w);
+        Sleep(20);
+    }
+    DestroyWindow(w);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return fail("usage: e2e_driver COMMAND [ARGS]");
+    }
+    enterDesktop();
+    const std::string cmd = argv[1];
+    auto arg = [&](int i) { return i < argc ? std::atoi(argv[i]) : 0; };
+
+    if (cmd == "pattern") {
+        return runPattern(arg(2), arg(3), arg(4), arg(5), arg(6), arg(7));
+    }
+    if (cmd == "wait-main") {  // wait-main TIMEOUT_MS
+        return waitFor(mainDialog, arg(2)) ? 0 : fail("no main dialog");
+    }
+    if (cmd == "wait-progress") {
+        return waitFor(progressDialog, arg(2)) ? 0 : fail("no progress dialog");
+    }
+    if (cmd == "main-gone") {  // main-gone TIMEOUT_MS: 0 once the main dialog has ended
+        for (int waited = 0; waited <= arg(2); waited += 50) {
+            if (!mainDialog() && !progressDialog()) {
+                return 0;
+            }
+            Sleep(50);
+        }
+        return fail("the program's dialogs are still there");
+    }
+    if (cmd == "set" || cmd == "get" || cmd == "click" || cmd == "enabled" || cmd == "status" ||
+        cmd == "check" || cmd == "close-main" || cmd == "select") {
+        HWND main = mainDialog();
+        if (!main) {
+            return fail("no main dialog");
+        }
+        if (cmd == "close-main") {
+            PostMessageA(main, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (cmd == "status") {
+            std::printf("%s\n", textOf(GetDlgItem(main, 129)).c_str());
+            return 0;
+        }
+        HWND control = GetDlgItem(main, arg(2));
+        if (!control) {
+            return fail("no such control");
+        }
+        if (cmd == "set") {
+            SendMessageTimeoutA(control, WM_SETTEXT, 0,
+                                reinterpret_cast<LPARAM>(argc > 3 ? argv[3] : ""), SMTO_ABORTIFHUNG,
+                                2000, nullptr);
+        } else if (cmd == "get") {
+            std::printf("%s\n", textOf(control).c_str());
+        } else if (cmd == "click") {
+            PostMessageA(control, BM_CLICK, 0, 0);
+        } else if (cmd == "enabled") {
+            std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
+        } else if (cmd == "check") {
+            std::printf("%d\n", static_cast<int>(SendMessageA(control, BM_GETCHECK, 0, 0)));
+        } else if (cmd == "select") {  // select ID LINE: pick a list line as a user would
+            SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(arg(3)), 0);
+            PostMessageA(main, WM_COMMAND, MAKEWPARAM(arg(2), CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(control));
+        }
+        return 0;
+    }
+    if (cmd == "message") {  // message TIMEOUT_MS: print an error box's text and close it
+        HWND box = waitFor(errorBox, arg(2));
+        if (!box) {
+            return fail("no message box");
+        }
+        std::string text;
+        EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+        std::printf("%s\n", text.c_str());
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    if (cmd == "no-message") {  // no-message MS: fails when an error box shows meanwhile
+        for (int waited = 0; waited <= arg(2); waited += 50) {
+            if (errorBox()) {
+                return fail("an error message is showing");
+            }
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (cmd == "progress-text" || cmd == "progress-click" || cmd == "progress-close" ||
+        cmd == "wait-finished") {
+        HWND progress = progressDialog();
+        if (!progress) {
+            return fail("no progress dialog");
+        }
+        if (cmd == "progress-text") {
+            std::printf("%s\n", textOf(GetDlgItem(progress, 154)).c_str());
+        } else if (cmd == "progress-click") {
+            PostMessageA(progress, WM_COMMAND, MAKEWPARAM(153, BN_CLICKED), 0);
+        } else if (cmd == "progress-close") {
+            PostMessageA(progress, WM_CLOSE, 0, 0);
+        } else {  // wait-finished TIMEOUT_MS
+            for (int waited = 0; waited <= arg(2); waited += 100) {
+                if (textOf(GetDlgItem(progress, 154)) == "File successfully created.") {
+                    std::printf("%s\n", textOf(GetDlgItem(progress, 153)).c_str());
+                    return 0;
+                }
+                Sleep(100);
+            }
+            return fail("the output phase did not finish");
+        }
+        return 0;
+    }
+    return fail("unknown command");
+}
