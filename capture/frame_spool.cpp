@@ -135,10 +135,11 @@ int spoolRecordFrame(FrameSpool& spool) {
     if (!source.queryCursor(cursor)) {
         return failLocked(spool);
     }
-    if (cursor.showing == 1) {
-        const unsigned char* cursorImage = source.drawCursor();
-        const int32_t written =
-            cursorImage == nullptr ? -1 : spoolWriteCursorBlock(spool, cursorImage);
+    // A cursor that cannot be drawn (Wine cannot draw another process's cursor) leaves
+    // this frame without one rather than ending the recording.
+    const unsigned char* cursorImage = cursor.showing == 1 ? source.drawCursor() : nullptr;
+    if (cursorImage != nullptr) {
+        const int32_t written = spoolWriteCursorBlock(spool, cursorImage);
         if (written <= 0) {
             return failLocked(spool);
         }

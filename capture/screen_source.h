@@ -43,7 +43,8 @@ class ScreenSource {
     // Reads the cursor's state. 1 on success, 0 on failure.
     virtual int queryCursor(CursorState& cursor) = 0;
     // Draws the cursor last queried into the 32 x 32 image over the colour key and
-    // returns the image (kCursorImageBytes bytes, owned by the source), or null on failure.
+    // returns the image (kCursorImageBytes bytes, owned by the source), or null when it
+    // cannot be drawn (the frame is then recorded without a cursor).
     virtual const unsigned char* drawCursor() = 0;
     // The hot-spot offset of the cursor last queried. 1 when known, 0 otherwise (the
     // position is then used as it is).

@@ -178,13 +178,24 @@ TEST_F(SpoolTest, CursorPositionIsTheImageCornerInSixteenBits) {
     EXPECT_EQ(f.cursorY, 300);
 }
 
-TEST_F(SpoolTest, SuppressedCursorCountsAsNoCursor) {
+TEST_F(SpoolTest, SuppressedOrUndrawableCursorCountsAsNoCursor) {
     screen.cursor.showing = 2;
     ASSERT_EQ(spoolRecordFrame(spool), 1);
+    screen.cursor.showing = 1;
+    screen.failCursorDraw = true;
+    ASSERT_EQ(spoolRecordFrame(spool), 1);
+    screen.failCursorDraw = false;
+    ASSERT_EQ(spoolRecordFrame(spool), 1);
     EXPECT_EQ(spool.index[0].cursorBlockSize, -1);
-    ReadFrame f;
-    ASSERT_EQ(read(f), 1);
-    EXPECT_EQ(f.cursorPresent, 0);
+    EXPECT_EQ(spool.index[1].cursorBlockSize, -1);
+    EXPECT_GT(spool.index[2].cursorBlockSize, 0);
+    const int present[] = {0, 0, 1};
+    for (int i = 0; i < 3; ++i) {
+        ReadFrame f;
+        ASSERT_EQ(read(f), 1);
+        EXPECT_EQ(f.cursorPresent, present[i]);
+        EXPECT_EQ(f.pixels, screen.grabbed[i]);
+    }
 }
 
 TEST_F(SpoolTest, IncompressibleCursorBlockLargerThanTheImageReadsBack) {
@@ -320,7 +331,6 @@ TEST_F(SpoolTest, FailedRecordingStepsReleaseTheSpool) {
     const Case cases[] = {
         {"grab", [](FakeScreen& s, MemoryFile&) { s.failLock = true; }},
         {"cursor query", [](FakeScreen& s, MemoryFile&) { s.failCursorQuery = true; }},
-        {"cursor draw", [](FakeScreen& s, MemoryFile&) { s.failCursorDraw = true; }},
         {"short cursor write", [](FakeScreen&, MemoryFile& f) { f.writeBudget = f.written + 5; }},
         {"short frame write",
          [](FakeScreen& s, MemoryFile& f) {
