@@ -252,6 +252,29 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (cmd == "f2-then-cancel") {
+        // As soon as the progress dialog shows: F2 through the keyboard, then after a
+        // moment the status, whether an error box came up, the progress text, and a
+        // click on Cancel. One line each.
+        HWND progress = waitFor(progressDialog, arg(2));
+        if (!progress) {
+            return fail("no progress dialog");
+        }
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_F2;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, keys, sizeof(INPUT));
+        Sleep(150);
+        HWND main = mainDialog();
+        const std::string status = main ? textOf(GetDlgItem(main, 129)) : "";
+        const bool message = errorBox() != nullptr;
+        const std::string text = textOf(GetDlgItem(progress, 154));
+        PostMessageA(progress, WM_COMMAND, MAKEWPARAM(153, BN_CLICKED), 0);
+        std::printf("%s\n%s\n%s\n", status.c_str(), message ? "message" : "no message",
+                    text.c_str());
+        return 0;
+    }
     if (cmd == "progress-text" || cmd == "progress-click" || cmd == "progress-close" ||
         cmd == "wait-finished") {
         HWND progress = progressDialog();

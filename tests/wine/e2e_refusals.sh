@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# End to end: refused starts stay Idle with their message; F2 during processing does
+# nothing; Cancel during processing deletes the FLV and the thumbnail and ends the
+# program; closing the main dialog while recording leaves an empty FLV and no spools.
+#   e2e_refusals.sh <GDI-source Windows build folder>
+set -u
+source "$(dirname "$0")/e2e_common.sh"
+e2e_start
+
+recorder_start
+xdotool key F2
+check "empty path refused" equals "$(drv message 5000)" "Please specify a output file path."
+check "Idle after the refusal" equals "$(drv status)" "Idle"
+
+fill_area 0 0 '' 768 1024 768 'C:\big' 1
+xdotool key F2
+check "empty width refused" equals "$(drv message 5000)" \
+    "The value for field 'Capture area width' is required."
+drv set 115 0
+xdotool key F2
+check "zero width refused" equals "$(drv message 5000)" \
+    "The value for field 'Capture area width' is required."
+check "still Idle" equals "$(drv status)" "Idle"
+check "Start still enabled" equals "$(drv enabled 103)" "1"
+check "path completed with .flv" equals "$(drv get 123)" 'C:\big.flv'
+
+# A whole-screen recording, long enough that its output phase can be interrupted.
+drv set 115 1024
+drv select 124 9
+xdotool key F2
+sleep 6
+xdotool key F3
+mapfile -t seen < <(drv f2-then-cancel 10000)
+check "F2 while processing leaves it processing" equals "${seen[0]:-}" "Processing output..."
+check "F2 while processing shows no message" equals "${seen[1]:-}" "no message"
+check "still generating when cancelled" equals "${seen[2]:-}" "Generating output file..."
+check "program ended after Cancel" recorder_gone
+check "Cancel deleted the FLV" test ! -e "$WINEPREFIX/drive_c/big.flv"
+check "Cancel deleted the thumbnail" test ! -e "$WINEPREFIX/drive_c/big.bmp"
+check "no spool left after Cancel" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+
+# Closing the main dialog while recording.
+recorder_start
+fill_area 10 10 200 100 200 100 'C:\closed.flv' 1
+xdotool key F2
+sleep 1.5
+check "recording before the close" equals "$(drv status)" "Recording..."
+drv close-main
+check "program ended after closing while recording" recorder_gone
+check "closed while recording leaves an empty FLV" \
+    test -e "$WINEPREFIX/drive_c/closed.flv" -a ! -s "$WINEPREFIX/drive_c/closed.flv"
+check "no thumbnail after closing while recording" test ! -e "$WINEPREFIX/drive_c/closed.bmp"
+check "no spool left after closing while recording" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+e2e_finish

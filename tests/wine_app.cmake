@@ -1,0 +1,15 @@
+# End-to-end tests of the program under Wine (label `wine`). They need the Windows
+# builds whose folders the Makefile passes in: PEMLO_WINDOWS_BIN (GDI screen source,
+# used by the recordings) and PEMLO_WINDOWS_D3D_BIN (the product, Direct3D 9).
+if(PEMLO_WINDOWS_BIN)
+    foreach(script e2e_record e2e_refusals)
+        add_test(NAME wine_app_${script}
+            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/${script}.sh ${PEMLO_WINDOWS_BIN})
+        set_tests_properties(wine_app_${script} PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
+    endforeach()
+endif()
+if(PEMLO_WINDOWS_D3D_BIN)
+    add_test(NAME wine_app_e2e_product
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_product.sh ${PEMLO_WINDOWS_D3D_BIN})
+    set_tests_properties(wine_app_e2e_product PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
+endif()
