@@ -27,8 +27,7 @@ constexpr int kCursorAtY = 90;
 constexpr int kDesktopCursorX = 600;
 constexpr int kDesktopCursorY = 400;
 // Top-left, top-right, bottom-left, bottom-right.
-const COLORREF kQuadColours[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255),
-                                  RGB(255, 255, 0)};
+const COLORREF kQuadColours[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 0)};
 
 std::vector<std::string> failures;
 std::vector<std::string> notes;
@@ -85,9 +84,9 @@ int main() {
     wc.lpszClassName = "PemloPattern";
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     RegisterClassA(&wc);
-    HWND pattern = CreateWindowExA(WS_EX_TOPMOST, "PemloPattern", "pattern", WS_POPUP | WS_VISIBLE,
-                                   kLeft, kTop, 2 * kQuadW, 2 * kQuadH, nullptr, nullptr,
-                                   wc.hInstance, nullptr);
+    HWND pattern =
+        CreateWindowExA(WS_EX_TOPMOST, "PemloPattern", "pattern", WS_POPUP | WS_VISIBLE, kLeft,
+                        kTop, 2 * kQuadW, 2 * kQuadH, nullptr, nullptr, wc.hInstance, nullptr);
     check(pattern != nullptr, "pattern window not created");
     SetCursorPos(kCursorAtX, kCursorAtY);
     pump(700);
@@ -135,8 +134,8 @@ int main() {
         uint16_t cx = 0;
         uint16_t cy = 0;
         int present = 0;
-        if (pemlo::spoolReadFrame(spool, pixels, raw, last, pitch, duration, cursor.data(), cx,
-                                  cy, present) != 1) {
+        if (pemlo::spoolReadFrame(spool, pixels, raw, last, pitch, duration, cursor.data(), cx, cy,
+                                  present) != 1) {
             check(false, "spoolReadFrame failed at frame " + std::to_string(i));
             break;
         }
