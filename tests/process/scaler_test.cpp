@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/process/reference_scaler.h"
+
 namespace pemlo {
 namespace {
 
@@ -129,6 +131,23 @@ TEST(ScaleAreaAverage, AgreesWithExactAreaAverageWithinOneStep) {
             ASSERT_LE(std::abs(got[i] - want[i]), 1)
                 << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3] << " byte " << i;
         }
+    }
+}
+
+TEST(ScaleAreaAverage, MatchesTheGatheredSinglePrecisionSumsExactly) {
+    std::mt19937 random(23);
+    const int sizes[][4] = {{17, 13, 5, 4},       {64, 48, 40, 30}, {33, 7, 32, 6},
+                            {100, 3, 7, 2},       {9, 31, 9, 10},   {45, 45, 44, 1},
+                            {12, 12, 1, 12},      {81, 29, 27, 29}, {320, 240, 240, 180},
+                            {300, 200, 200, 150}, {640, 480, 3, 3}};
+    for (const auto& s : sizes) {
+        Bytes src(static_cast<size_t>(s[0]) * s[1] * 3);
+        for (auto& b : src) {
+            b = static_cast<uint8_t>(random());
+        }
+        EXPECT_EQ(scale(src, s[0], s[1], s[2], s[3]),
+                  testing::referenceScale(src, s[0], s[1], s[2], s[3]))
+            << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3];
     }
 }
 
