@@ -153,7 +153,7 @@ int SoundInput::open(const std::string& path, std::string& error) {
                 return 0;
             }
             formatOk = true;
-            in_.seekg(static_cast<std::streamoff>(size - 16 + (size & 1)), std::ios::cur);
+            in_.seekg(static_cast<std::streamoff>(size) - 16 + (size & 1), std::ios::cur);
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!formatOk) {
                 error = "--sound: '" + path + "' has sound data before its format";
@@ -162,7 +162,7 @@ int SoundInput::open(const std::string& path, std::string& error) {
             left_ = size;
             return 1;
         } else {
-            in_.seekg(static_cast<std::streamoff>(size + (size & 1)), std::ios::cur);
+            in_.seekg(static_cast<std::streamoff>(size) + (size & 1), std::ios::cur);
         }
     }
 }
