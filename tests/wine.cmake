@@ -3,7 +3,14 @@
 # a Wine virtual desktop). The Makefile passes both build folders.
 set(PEMLO_WINDOWS_BIN "" CACHE PATH "Windows build capturing with GDI (build/windows-gdi)")
 set(PEMLO_WINDOWS_D3D_BIN "" CACHE PATH "Windows build capturing with Direct3D 9 (build/windows)")
-set(PEMLO_WINE_RIG_ROOT "${CMAKE_BINARY_DIR}/wine-rig" CACHE PATH
+# One rig folder beside the build folders (build/wine-rig), so that every test under
+# Wine shares the one template prefix that wineboot makes.
+if(PEMLO_WINDOWS_BIN)
+    get_filename_component(rig_default "${PEMLO_WINDOWS_BIN}/../wine-rig" ABSOLUTE)
+else()
+    set(rig_default "${CMAKE_BINARY_DIR}/wine-rig")
+endif()
+set(PEMLO_WINE_RIG_ROOT "${rig_default}" CACHE PATH
     "Folder for the Wine rig's template prefix and the tests' work folders")
 
 set(wine_dir ${CMAKE_CURRENT_SOURCE_DIR}/wine)
