@@ -252,6 +252,11 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (cmd == "screen") {  // the display's current size
+        enterDesktop();
+        std::printf("%dx%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        return 0;
+    }
     if (cmd == "f2-then-cancel") {
         // As soon as the progress dialog shows: F2 through the keyboard, then after a
         // moment the status, whether an error box came up, the progress text, and a
