@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# `make run`: with a display, starts the program under Wine; without one, records a
+# short scripted demo on a virtual display and prints where its results are.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+product="$root/build/windows/app/PemloRecorder.exe"
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    echo "Starting $product under Wine"
+    cd "$root/build" && exec wine "$product"
+fi
+
+# Headless: the GDI-source build (Wine's Direct3D copy of the screen is black) on the
+# test rig, driven like the end-to-end test.
+out="$root/build/demo"
+mkdir -p "$out"
+rm -f "$out"/demo.flv "$out"/demo.bmp "$out"/contact.png
+set +e
+(
+    set -u
+    source "$root/tests/wine/e2e_common.sh" "${PEMLO_GDI_BUILD:-$root/build/windows-gdi}"
+    e2e_start
+    sox -n -r 22050 -c 1 -b 16 tone.wav synth 6 sine 660 vol 0.5
+    recorder_start
+    fill_area 200 150 480 360 320 240 'C:\demo.flv' 1
+    drv select 124 7
+    rig_play tone.wav &
+    player=$!
+    xdotool key F2
+    rig_desktop_background ./pemlo_e2e_driver.exe pattern 210 160 560 380 3500 1000 >/dev/null
+    for x in 250 350 450 550 650; do
+        xdotool mousemove "$x" 300
+        sleep 0.8
+    done
+    xdotool key F3
+    kill "$player" 2>/dev/null
+    wait "$player" 2>/dev/null
+    drv wait-progress 10000 >/dev/null && drv wait-finished 60000 >/dev/null ||
+        { echo "the demo recording did not finish" >&2; exit 1; }
+    cp "$WINEPREFIX/drive_c/demo.flv" "$WINEPREFIX/drive_c/demo.bmp" "$out/"
+    # Closing the progress dialog (not "Close") ends the program without opening the
+    # preview page in a browser.
+    drv progress-close
+    recorder_gone
+)
+rc=$?
+set -e
+if [ "$rc" -ne 0 ] || [ ! -s "$out/demo.flv" ]; then
+    echo "make run: the headless demo failed" >&2
+    exit 1
+fi
+ffmpeg -v error -y -i "$out/demo.flv" \
+    -vf "select='not(mod(n\,4))',scale=160:-1,tile=4x3:padding=4:color=white" \
+    -frames:v 1 "$out/contact.png"
+echo "Headless demo (no display found):"
+echo "  FLV:           $out/demo.flv"
+echo "  thumbnail:     $out/demo.bmp"
+echo "  contact sheet: $out/contact.png (every 4th decoded frame)"
