@@ -122,7 +122,8 @@ int flvBegin(FlvWriter& w, File& file, int hasAudio, int width, int height) {
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize * blockSize * 3]);
     std::unique_ptr<uint8_t[]> compressed(new (std::nothrow) uint8_t[capacity]);
     std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[frameBytes]());
-    if (!changeMap || !block || !compressed || !previous) {
+    auto compressor = createBlockCompressor();
+    if (!changeMap || !block || !compressed || !previous || !compressor) {
         return 0;
     }
 
@@ -137,6 +138,7 @@ int flvBegin(FlvWriter& w, File& file, int hasAudio, int width, int height) {
     w.compressedCapacity = capacity;
     w.compressedBuffer = std::move(compressed);
     w.previousFrame = std::move(previous);
+    w.compressor = std::move(compressor);
 
     const uint8_t header[9] = {'F', 'L', 'V', 1, static_cast<uint8_t>((hasAudio << 2) | 1),
                                0,   0,   0,   9};

@@ -27,6 +27,14 @@ inline constexpr uint8_t tagTypeAudio = 0x08;
 inline constexpr uint8_t tagTypeVideo = 0x09;
 inline constexpr uint8_t tagTypeScript = 0x12;
 
+// zlib's deflate state, kept from block to block so that compressing a block allocates
+// nothing; defined in video_encoder.cpp.
+struct BlockCompressor;
+struct BlockCompressorDeleter {
+    void operator()(BlockCompressor* compressor) const;
+};
+std::unique_ptr<BlockCompressor, BlockCompressorDeleter> createBlockCompressor();
+
 struct FlvWriter {
     uint32_t previousTagSize = 0;  // 11 + data size of the last tag written
     uint32_t keyframeCounter = 0;  // 0: the next video frame is a keyframe
@@ -40,6 +48,7 @@ struct FlvWriter {
     std::unique_ptr<uint8_t[]> blockBuffer;  // one block's pixels
     uint32_t compressedCapacity = 0;
     std::unique_ptr<uint8_t[]> compressedBuffer;
+    std::unique_ptr<BlockCompressor, BlockCompressorDeleter> compressor;
     std::unique_ptr<uint8_t[]> previousFrame;  // last frame encoded, packed BGR
     int frameWidth = 0;
     int frameHeight = 0;

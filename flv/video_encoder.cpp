@@ -4,8 +4,27 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace pemlo {
+
+struct BlockCompressor {
+    z_stream stream{};
+};
+
+void BlockCompressorDeleter::operator()(BlockCompressor* compressor) const {
+    deflateEnd(&compressor->stream);
+    delete compressor;  // NOLINT(cppcoreguidelines-owning-memory)
+}
+
+std::unique_ptr<BlockCompressor, BlockCompressorDeleter> createBlockCompressor() {
+    std::unique_ptr<BlockCompressor, BlockCompressorDeleter> c(new (std::nothrow) BlockCompressor);
+    if (c && deflateInit(&c->stream, Z_DEFAULT_COMPRESSION) != Z_OK) {
+        // Nothing to end: release the record alone.
+        delete c.release();
+    }
+    return c;
+}
 
 namespace {
 
@@ -46,13 +65,21 @@ uint32_t extractBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t 
 
 // Compresses block (r, c) into the compressed buffer; 0 when zlib fails.
 int compressBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t c, uint32_t& size) {
+    // The same zlib stream as compress() at the default level gives, without setting
+    // up and tearing down the deflate state for every block.
     const uint32_t raw = extractBlock(w, pixels, r, c);
-    uLongf length = w.compressedCapacity;
-    if (compress(w.compressedBuffer.get(), &length, w.blockBuffer.get(), raw) != Z_OK ||
-        length > 0xFFFF) {
+    z_stream& s = w.compressor->stream;
+    if (deflateReset(&s) != Z_OK) {
         return 0;
     }
-    size = static_cast<uint32_t>(length);
+    s.next_in = w.blockBuffer.get();
+    s.avail_in = raw;
+    s.next_out = w.compressedBuffer.get();
+    s.avail_out = w.compressedCapacity;
+    if (deflate(&s, Z_FINISH) != Z_STREAM_END || s.total_out > 0xFFFF) {
+        return 0;
+    }
+    size = static_cast<uint32_t>(s.total_out);
     return 1;
 }
 
@@ -104,8 +131,8 @@ int writeEmptyEntries(FlvWriter& w, File& file, uint32_t count) {
 
 int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
                      uint16_t durationMs) {
-    if (w.failed || !w.previousFrame || pixels == nullptr || width != w.frameWidth ||
-        height != w.frameHeight) {
+    if (w.failed || !w.previousFrame || !w.compressor || pixels == nullptr ||
+        width != w.frameWidth || height != w.frameHeight) {
         return 0;
     }
     const bool keyframe = w.keyframeCounter == 0;

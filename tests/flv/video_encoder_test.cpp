@@ -87,6 +87,40 @@ TEST(ScreenVideo, KeyframeCarriesEveryBlockInGridOrder) {
     EXPECT_EQ(v.blocks[3].size(), 32u * 9 * 3);  // 32 x 9
 }
 
+// Each sent block is exactly what zlib's compress() makes of its pixels, block after
+// block and frame after frame.
+TEST(ScreenVideo, BlocksAreDefaultLevelZlibStreams) {
+    const int w = 97, h = 70;
+    Encoder e(w, h);
+    auto frame = noise(w, h, 11);
+    std::fill(frame.begin(), frame.begin() + w * 3 * 20, 0x33);  // some compressible rows
+    ASSERT_EQ(e.put(frame), 1);
+    for (size_t i = 0; i < frame.size(); i += 5) {
+        frame[i] = static_cast<uint8_t>(frame[i] + 1);
+    }
+    ASSERT_EQ(e.put(frame), 1);
+    const auto tags = e.tags();
+    ASSERT_EQ(tags.size(), 2u);
+    const auto& d = tags[1].data;
+    size_t at = 5;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            const auto pixels = cut(frame, w, h, r, c);
+            std::vector<uint8_t> want(compressBound(pixels.size()));
+            uLongf len = want.size();
+            ASSERT_EQ(compress(want.data(), &len, pixels.data(), pixels.size()), Z_OK);
+            want.resize(len);
+            ASSERT_LE(at + 2, d.size());
+            const size_t n = (size_t{d[at]} << 8) | d[at + 1];
+            ASSERT_EQ(n, want.size()) << r << "," << c;
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), d.begin() + static_cast<long>(at + 2)))
+                << r << "," << c;
+            at += 2 + n;
+        }
+    }
+    EXPECT_EQ(at, d.size());
+}
+
 TEST(ScreenVideo, NarrowAndShallowGrids) {
     {
         Encoder e(33, 32);
