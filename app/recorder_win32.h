@@ -55,6 +55,10 @@ struct Recorder {
     std::atomic<int> cancelled{0};
     DWORD soundWaitStart = 0;
     DWORD workerThreadId = 0;
+    // The progress dialog's preview picture.
+    HBITMAP previewBitmap = nullptr;
+    int previewWidth = 0;
+    int previewHeight = 0;
 };
 
 Recorder& theRecorder();

@@ -28,38 +28,39 @@ void redraw(HWND window) {
 class ProgressDialogSink final : public ProgressSink {
   public:
     explicit ProgressDialogSink(HWND dialog) : dialog_(dialog) {}
-    ~ProgressDialogSink() override {
-        if (bitmap_ != nullptr) {
-            DeleteObject(bitmap_);
-        }
-    }
-    ProgressDialogSink(const ProgressDialogSink&) = delete;
-    ProgressDialogSink& operator=(const ProgressDialogSink&) = delete;
 
     void showPreview(const BitmapInfoHeader& info, const uint8_t* pixels) override {
         if (cancelRequested() || info.biWidth <= 0 || info.biHeight <= 0) {
             return;
         }
-        if (bitmap_ == nullptr || width_ != info.biWidth || height_ != info.biHeight) {
-            if (bitmap_ != nullptr) {
-                DeleteObject(bitmap_);
-            }
+        // The picture control shows the bitmap until the program ends, so the bitmap is
+        // kept that long (the recorder owns it), not only while the worker runs.
+        Recorder& r = theRecorder();
+        if (r.previewBitmap == nullptr || r.previewWidth != info.biWidth ||
+            r.previewHeight != info.biHeight) {
             HDC screen = GetDC(GetDesktopWindow());
-            bitmap_ = CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
+            HBITMAP bitmap = CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
             ReleaseDC(GetDesktopWindow(), screen);
-            width_ = info.biWidth;
-            height_ = info.biHeight;
-        }
-        if (bitmap_ == nullptr) {
-            return;
+            if (bitmap == nullptr) {
+                return;
+            }
+            HGDIOBJ old = r.previewBitmap;
+            r.previewBitmap = bitmap;
+            r.previewWidth = info.biWidth;
+            r.previewHeight = info.biHeight;
+            SendDlgItemMessageA(dialog_, kIdPreview, STM_SETIMAGE, IMAGE_BITMAP,
+                                reinterpret_cast<LPARAM>(bitmap));
+            if (old != nullptr) {
+                DeleteObject(old);
+            }
         }
         BITMAPINFO bmi{};
-        static_assert(sizeof(BITMAPINFOHEADER) == 40);
+        static_assert(sizeof(BITMAPINFOHEADER) == sizeof(BitmapInfoHeader));
         std::memcpy(&bmi.bmiHeader, &info, sizeof(BITMAPINFOHEADER));
-        SetDIBits(nullptr, bitmap_, 0, static_cast<UINT>(info.biHeight), pixels, &bmi,
+        SetDIBits(nullptr, r.previewBitmap, 0, static_cast<UINT>(info.biHeight), pixels, &bmi,
                   DIB_RGB_COLORS);
         SendDlgItemMessageA(dialog_, kIdPreview, STM_SETIMAGE, IMAGE_BITMAP,
-                            reinterpret_cast<LPARAM>(bitmap_));
+                            reinterpret_cast<LPARAM>(r.previewBitmap));
         InvalidateRect(GetDlgItem(dialog_, kIdPreview), nullptr, FALSE);
     }
     void setPercent(uint32_t percent) override {
@@ -71,9 +72,6 @@ class ProgressDialogSink final : public ProgressSink {
 
   private:
     HWND dialog_;
-    HBITMAP bitmap_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
 };
 
 // Waits for the worker thread to end while serving the messages it sends to this
