@@ -89,12 +89,14 @@ def main(argv):
     check(near(shots["1-playing"].pixel(30, top + 6), BUTTON), "rewind button drawn")
     check(near(shots["1-playing"].pixel(TRACK_X + track_w - 3, top + 13), LOADED),
           "loading bar full once the file is in")
+    # The clip lasts 20 s with a keyframe every 4 s; the seeks land on the keyframes at
+    # 16 s and then 8 s.
     expectations = [
-        ("1-playing", "pause", 0.2, 0.42),
-        ("2-seeked", "pause", 0.75, 0.92),
-        ("3-paused", "play", 0.75, 0.92),
-        ("4-still-paused", "play", 0.75, 0.92),
-        ("5-dragged", "play", 0.2, 0.3),
+        ("1-playing", "pause", 0.05, 0.42),
+        ("2-seeked", "pause", 0.78, 0.9),
+        ("3-paused", "play", 0.78, 0.92),
+        ("4-still-paused", "play", 0.78, 0.92),
+        ("5-dragged", "play", 0.37, 0.45),
         ("6-rewound", "play", -0.02, 0.03),
         ("7-playing-again", "pause", 0.05, 0.3),
     ]

@@ -49,8 +49,10 @@ async function main() {
       await modal.click();
       await page.waitForTimeout(300);
     }
-    // Click three quarters along the seek bar.
-    await click(bar.trackX + bar.trackW * 0.75, bar.top + 14);
+    // Click just short of four fifths along the seek bar: 15.8 s of 20. Ruffle moves a
+    // forward seek on to the next keyframe (16 s here; the recorder writes one every 4 s
+    // at 10 frames per second), so the click aims just before one.
+    await click(bar.trackX + bar.trackW * 0.79, bar.top + 14);
     await page.waitForTimeout(1000);
     await shot('2-seeked');
     // Pause: the picture stands still.
@@ -59,11 +61,12 @@ async function main() {
     await shot('3-paused');
     await page.waitForTimeout(1500);
     await shot('4-still-paused');
-    // Drag the knob back to a quarter, then rewind to the start.
+    // Drag the knob back to just past two fifths (8.2 s; a backward seek goes to the
+    // keyframe before, 8 s), then rewind to the start.
     await page.mouse.move(box.x + bar.trackX + bar.trackW * 0.6, box.y + bar.top + 14);
     await page.mouse.down();
-    await page.mouse.move(box.x + bar.trackX + bar.trackW * 0.4, box.y + bar.top + 14, { steps: 5 });
-    await page.mouse.move(box.x + bar.trackX + bar.trackW * 0.25, box.y + bar.top + 14, { steps: 5 });
+    await page.mouse.move(box.x + bar.trackX + bar.trackW * 0.3, box.y + bar.top + 14, { steps: 5 });
+    await page.mouse.move(box.x + bar.trackX + bar.trackW * 0.41, box.y + bar.top + 14, { steps: 5 });
     await page.mouse.up();
     await page.waitForTimeout(1000);
     await shot('5-dragged');

@@ -2,11 +2,14 @@
 # Plays the preview page for real: publishes it with a Screen Video FLV whose name holds
 # characters that need escaping, serves the folder over loopback HTTP, drives headless
 # Chromium with Ruffle through the player's controls and checks the screenshots.
-# usage: run_page_test.sh PUBLISH_TOOL RESOURCE_DIR WORK_DIR
+# The FLV comes from this tree's own writer (pemlo-flvencode) when it is given, else from
+# ffmpeg's Screen Video encoder.
+# usage: run_page_test.sh PUBLISH_TOOL RESOURCE_DIR WORK_DIR [FLV_ENCODER]
 set -euo pipefail
 publish="$1"
 resources="$2"
 work="$3"
+encoder="${4:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 width=320
 height=240
@@ -18,8 +21,16 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work/site" "$work/shots"
-ffmpeg -loglevel error -y -f lavfi -i "testsrc=size=${width}x${height}:rate=5" -t 20 \
-  -c:v flashsv -g 5 "$work/site/$clip"
+source="testsrc=size=${width}x${height}:rate=10"
+if [ -n "$encoder" ]; then
+  # 10 frames per second: 100 ms each; bottom-up rows as the writer takes them.
+  ffmpeg -loglevel error -y -f lavfi -i "$source" -t 20 -vf vflip -f rawvideo -pix_fmt bgr24 \
+    "$work/frames.bgr"
+  "$encoder" --size "${width}x${height}" --duration 100 -i "$work/frames.bgr" -o "$work/site/$clip"
+  rm -f "$work/frames.bgr"
+else
+  ffmpeg -loglevel error -y -f lavfi -i "$source" -t 20 -c:v flashsv -g 40 "$work/site/$clip"
+fi
 "$publish" "$work/site" "$width" "$height" "$clip" "${clip%.flv}.bmp" \
   "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/ruffle"
