@@ -142,10 +142,8 @@ TEST(AudioTag, PacketHeaderBitsAndSize) {
         // zero bits of padding.
         for (int i = 0; i < 1023; ++i) {
             const int bitPos = 8 + 24 + 4 * i;
-            const int got = (((d[static_cast<size_t>(bitPos / 8)] << 8) |
-                              d[static_cast<size_t>(bitPos / 8 + 1)]) >>
-                             (12 - bitPos % 8)) &
-                            0xF;
+            const uint8_t byte = d[static_cast<size_t>(bitPos / 8)];
+            const int got = bitPos % 8 == 0 ? byte >> 4 : byte & 0x0F;
             const int want = (i & 1) ? codes[static_cast<size_t>(i / 2)] & 0xF
                                      : codes[static_cast<size_t>(i / 2)] >> 4;
             ASSERT_EQ(got, want) << "code " << i;
