@@ -8,13 +8,27 @@ namespace {
 
 // The accumulators are single precision; each step is evaluated in double precision and
 // rounded once when stored, which fixes the exact bytes.
-inline void accumulate(float& acc, unsigned s, float weight) {
-    acc = static_cast<float>(static_cast<double>(s) * static_cast<double>(weight) +
-                             static_cast<double>(acc));
+inline void accumulate(float& acc, double s, float weight) {
+    acc = static_cast<float>(s * static_cast<double>(weight) + static_cast<double>(acc));
 }
 
-inline void accumulateWhole(float& acc, unsigned s) {
-    acc = static_cast<float>(static_cast<double>(acc) + static_cast<double>(s));
+inline void accumulateWhole(float& acc, double s) {
+    acc = static_cast<float>(static_cast<double>(acc) + s);
+}
+
+// Byte values as doubles, looked up rather than converted.
+struct ByteValues {
+    double v[256];
+    constexpr ByteValues() : v() {
+        for (int i = 0; i < 256; ++i) {
+            v[i] = i;
+        }
+    }
+};
+constexpr ByteValues kByte;
+
+inline double value(uint8_t b) {
+    return kByte.v[b];
 }
 
 inline float share(unsigned over, unsigned unit) {
@@ -29,67 +43,113 @@ inline float product(float a, float b) {
     return static_cast<float>(static_cast<double>(a) * static_cast<double>(b));
 }
 
-// One source row that lies across the boundary between target rows `acc` and `acc + L`.
-void addSplitRow(const uint8_t* s, unsigned sw, unsigned dw, float* acc, size_t lineLength,
-                 float wy0, float wy1) {
-    float* e = acc;
+// What one target column gathers from a source row, in source order: the share of the
+// pixel before `first` that spills over its right edge (spillIn, when that pixel lies
+// across the boundary), `whole` pixels from `first` on, and the share of the next pixel
+// that lies across its own right edge (lastShare, weight wx0).
+struct ColumnSpan {
+    uint32_t first = 0;  // byte offset of the first whole pixel in the row
+    uint32_t whole = 0;
+    float spillIn = 0.0f;    // 0: nothing spills in
+    float lastShare = 0.0f;  // 0: no pixel lies across the right edge
+};
+
+// The column spans follow from the horizontal counter exactly as a single pass over the
+// row would step it: h advances by dw per source pixel and wraps at sw.
+void buildSpans(unsigned sw, unsigned dw, ColumnSpan* spans) {
     unsigned h = 0;
-    for (unsigned x = 0; x < sw; ++x, s += 3) {
+    unsigned column = 0;
+    spans[0] = ColumnSpan{};
+    for (unsigned x = 0; x < sw; ++x) {
         h += dw;
         if (h > sw) {
             const float wx1 = share(h - sw, dw);
-            const float wx0 = complement(wx1);
-            const float w00 = product(wx0, wy0);
-            const float w10 = product(wx1, wy0);
-            const float w01 = product(wx0, wy1);
-            const float w11 = product(wx1, wy1);
-            for (int k = 0; k < 3; ++k) {
-                accumulate(e[k], s[k], w00);
-                accumulate(e[k + 3], s[k], w10);
-                accumulate(e[k + lineLength], s[k], w01);
-                accumulate(e[k + lineLength + 3], s[k], w11);
-            }
-            e += 3;
+            spans[column].lastShare = complement(wx1);
+            ++column;
+            spans[column] = ColumnSpan{};
+            spans[column].spillIn = wx1;
+            spans[column].first = (x + 1) * 3;
         } else {
-            for (int k = 0; k < 3; ++k) {
-                accumulate(e[k], s[k], wy0);
-                accumulate(e[k + lineLength], s[k], wy1);
-            }
+            ++spans[column].whole;
         }
         if (h >= sw) {
             h -= sw;
-            if (h == 0) {
-                e += 3;
+            if (h == 0 && x + 1 < sw) {
+                ++column;
+                spans[column] = ColumnSpan{};
+                spans[column].first = (x + 1) * 3;
             }
         }
     }
 }
 
-// One source row that lies inside the target row `acc`.
-void addInnerRow(const uint8_t* s, unsigned sw, unsigned dw, float* acc) {
-    float* e = acc;
-    unsigned h = 0;
-    for (unsigned x = 0; x < sw; ++x, s += 3) {
-        h += dw;
-        if (h > sw) {
-            const float wx1 = share(h - sw, dw);
-            const float wx0 = complement(wx1);
-            for (int k = 0; k < 3; ++k) {
-                accumulate(e[k], s[k], wx0);
-                accumulate(e[k + 3], s[k], wx1);
-            }
-            e += 3;
-        } else {
-            accumulateWhole(e[0], s[0]);
-            accumulateWhole(e[1], s[1]);
-            accumulateWhole(e[2], s[2]);
+// A source row inside one target row: whole pixels add with weight 1.
+void addInnerRow(const uint8_t* s, const ColumnSpan* spans, unsigned dw, float* acc) {
+    for (unsigned t = 0; t < dw; ++t, acc += 3) {
+        const ColumnSpan& span = spans[t];
+        const uint8_t* p = s + span.first;
+        float a0 = acc[0];
+        float a1 = acc[1];
+        float a2 = acc[2];
+        if (span.spillIn != 0.0f) {
+            accumulate(a0, value(p[-3]), span.spillIn);
+            accumulate(a1, value(p[-2]), span.spillIn);
+            accumulate(a2, value(p[-1]), span.spillIn);
         }
-        if (h >= sw) {
-            h -= sw;
-            if (h == 0) {
-                e += 3;
-            }
+        for (uint32_t i = 0; i < span.whole; ++i, p += 3) {
+            accumulateWhole(a0, value(p[0]));
+            accumulateWhole(a1, value(p[1]));
+            accumulateWhole(a2, value(p[2]));
         }
+        if (span.lastShare != 0.0f) {
+            accumulate(a0, value(p[0]), span.lastShare);
+            accumulate(a1, value(p[1]), span.lastShare);
+            accumulate(a2, value(p[2]), span.lastShare);
+        }
+        acc[0] = a0;
+        acc[1] = a1;
+        acc[2] = a2;
+    }
+}
+
+// Adds one source pixel to two target pixels with weights w and x.
+inline void addPixelTwice(const uint8_t* p, float* a, float* b, float w, float x) {
+    const double s0 = value(p[0]);
+    const double s1 = value(p[1]);
+    const double s2 = value(p[2]);
+    accumulate(a[0], s0, w);
+    accumulate(a[1], s1, w);
+    accumulate(a[2], s2, w);
+    accumulate(b[0], s0, x);
+    accumulate(b[1], s1, x);
+    accumulate(b[2], s2, x);
+}
+
+// A source row across the boundary between target rows: share wy0 of it goes to the
+// row `top`, wy1 to the row `bottom`. Pixels across a column boundary take the product
+// of both shares.
+void addSplitRow(const uint8_t* s, const ColumnSpan* spans, unsigned dw, float* top, float* bottom,
+                 float wy0, float wy1) {
+    for (unsigned t = 0; t < dw; ++t, top += 3, bottom += 3) {
+        const ColumnSpan& span = spans[t];
+        const uint8_t* p = s + span.first;
+        float a[3] = {top[0], top[1], top[2]};
+        float b[3] = {bottom[0], bottom[1], bottom[2]};
+        if (span.spillIn != 0.0f) {
+            addPixelTwice(p - 3, a, b, product(span.spillIn, wy0), product(span.spillIn, wy1));
+        }
+        for (uint32_t i = 0; i < span.whole; ++i, p += 3) {
+            addPixelTwice(p, a, b, wy0, wy1);
+        }
+        if (span.lastShare != 0.0f) {
+            addPixelTwice(p, a, b, product(span.lastShare, wy0), product(span.lastShare, wy1));
+        }
+        top[0] = a[0];
+        top[1] = a[1];
+        top[2] = a[2];
+        bottom[0] = b[0];
+        bottom[1] = b[1];
+        bottom[2] = b[2];
     }
 }
 
@@ -140,6 +200,13 @@ int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t ta
     if (imageBufferSetup(targetWidth, targetHeight, target) == nullptr) {
         return 0;
     }
+    // One span per target column, kept per thread from call to call.
+    thread_local GrowableBuffer<ColumnSpan> spanBuffer;
+    if (spanBuffer.resize(dw) == 0) {
+        return 0;
+    }
+    ColumnSpan* spans = spanBuffer.data();
+    buildSpans(sw, dw, spans);
     float* acc = accumulator.data();
     std::memset(acc, 0, lineLength * dh * sizeof(float));
 
@@ -151,10 +218,10 @@ int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t ta
         if (v > sh) {
             const float wy1 = share(v - sh, dh);
             const float wy0 = complement(wy1);
-            addSplitRow(s, sw, dw, row, lineLength, wy0, wy1);
+            addSplitRow(s, spans, dw, row, row + lineLength, wy0, wy1);
             row += lineLength;
         } else {
-            addInnerRow(s, sw, dw, row);
+            addInnerRow(s, spans, dw, row);
             if (v == sh) {
                 row += lineLength;
             }

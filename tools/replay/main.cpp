@@ -3,6 +3,7 @@
 // writes the FLV and its thumbnail exactly as the program does.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -239,9 +240,11 @@ int run(int argc, char** argv) {
     if (recordAudio && recordSound(o, scratch + ".snd.tmp", recorder, device) != 0) {
         return 1;
     }
+    const auto recordStart = std::chrono::steady_clock::now();
     if (recordFrames(o, frameSpool, screen) != 0) {
         return 1;
     }
+    const auto outputStart = std::chrono::steady_clock::now();
 
     FilePtr output = createFile(o.outputPath);
     if (output == nullptr) {
@@ -254,7 +257,9 @@ int run(int argc, char** argv) {
     const int done = runOutputDriver(writer, frameSpool, soundSpoolFile(recorder), o.captureLeft,
                                      o.captureTop, o.captureWidth, o.captureHeight, o.outputWidth,
                                      o.outputHeight, *output, progress, recordAudio, thumbnail);
+    const auto outputEnd = std::chrono::steady_clock::now();
     progress.end();
+    const int32_t frameCount = spoolFrameCount(frameSpool);
     captureRelease(frameSpool);
     closeSoundSpool(recorder);
     if (done != 1 && interrupted != 0) {
@@ -267,7 +272,12 @@ int run(int argc, char** argv) {
         output->close();
         return fail("There was an internal error while processing recorded data.");
     }
-    std::fprintf(stderr, "File successfully created.\n");
+    const double recording = std::chrono::duration<double>(outputStart - recordStart).count();
+    const double outputTime = std::chrono::duration<double>(outputEnd - outputStart).count();
+    std::fprintf(stderr,
+                 "File successfully created.\n%d frames: recorded into the spools in %.3f s, "
+                 "output phase %.3f s (%.1f frames/s)\n",
+                 frameCount, recording, outputTime, outputTime > 0 ? frameCount / outputTime : 0.0);
     return 0;
 }
 
