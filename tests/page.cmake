@@ -20,3 +20,16 @@ add_test(NAME page_plays_in_browser
         $<TARGET_FILE:pemlo_publish_page> ${CMAKE_BINARY_DIR}/resources
         ${CMAKE_BINARY_DIR}/page-test ${page_test_encoder})
 set_tests_properties(page_plays_in_browser PROPERTIES LABELS "peer;browser" TIMEOUT 300)
+
+# Under Wine: the resources as the Windows program writes them (after tests/wine.cmake
+# has set up the rig's settings).
+function(pemlo_page_wine_test)
+    if(PEMLO_WINDOWS_BIN)
+        add_test(NAME wine_preview_resources
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/page/preview_probe.sh
+                ${PEMLO_WINDOWS_BIN}/tests/wine/preview_probe.exe ${CMAKE_BINARY_DIR}/resources)
+        set_tests_properties(wine_preview_resources PROPERTIES
+            LABELS wine TIMEOUT 180 ENVIRONMENT "RIG_ROOT=${PEMLO_WINE_RIG_ROOT}")
+    endif()
+endfunction()
+cmake_language(DEFER CALL pemlo_page_wine_test)
