@@ -124,12 +124,15 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
         }
         ++framesDone;
 
+        // The preview comes from the cropped frame with its cursor, not from the
+        // watermarked output.
+        const bool thumbnailDue = framesDone == 1 || framesDone == 10;
         bool previewReady = false;
-        if (hasPreview) {
+        if (hasPreview && (thumbnailDue || progress.showsPreview())) {
             previewReady = scaleAreaAverage(
                                source, work->preview, static_cast<uint16_t>(previewWidth),
                                static_cast<uint16_t>(previewHeight), work->previewAccumulator) == 1;
-            if (previewReady) {
+            if (previewReady && progress.showsPreview()) {
                 progress.showPreview(previewInfo, work->preview.pixels);
             }
         }
@@ -137,7 +140,7 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
         if (total > 0) {
             progress.setPercent(static_cast<uint32_t>(uint64_t{framesDone} * 100 / total));
         }
-        if (previewReady && (framesDone == 1 || framesDone == 10)) {
+        if (previewReady && thumbnailDue) {
             // A thumbnail that cannot be written does not affect the recording.
             writeThumbnail(thumbnailPath, previewInfo, work->preview.pixels);
         }

@@ -89,6 +89,9 @@ class RecordingProgress final : public ProgressSink {
     BitmapInfoHeader info;
     int asked = 0;
     int cancelAt = -1;  // the question number answered with "stop"
+    bool shows = true;
+
+    bool showsPreview() const override { return shows; }
 
     void showPreview(const BitmapInfoHeader& i, const uint8_t* pixels) override {
         info = i;
@@ -391,6 +394,27 @@ TEST(OutputDriver, WritesTheThumbnailAsABitmap) {
     again.drive(setup, nullptr);
     EXPECT_EQ(again.result, 1);
     EXPECT_EQ(again.timestamps(0x09).size(), 2u);
+}
+
+TEST(OutputDriver, ASinkWithoutPicturesStillGetsTheThumbnail) {
+    Replay shown;
+    shown.addFrames(12);
+    shown.record();
+    DriverSetup setup;
+    shown.drive(setup, nullptr);
+    ASSERT_EQ(shown.result, 1);
+    const Bytes withPreviews = readWhole(setup.thumbnail);
+
+    Replay blind;
+    blind.addFrames(12);
+    blind.record();
+    blind.progress.shows = false;
+    blind.drive(setup, nullptr);
+    ASSERT_EQ(blind.result, 1);
+    EXPECT_TRUE(blind.progress.previews.empty());
+    EXPECT_EQ(blind.progress.percents.size(), 12u);
+    EXPECT_EQ(readWhole(setup.thumbnail), withPreviews);
+    EXPECT_EQ(blind.out.bytes, shown.out.bytes);
 }
 
 TEST(OutputDriver, PreviewSizeRules) {

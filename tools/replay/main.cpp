@@ -115,6 +115,8 @@ class ReplaySoundDevice final : public SoundDevice {
 
 class TerminalProgress final : public ProgressSink {
   public:
+    // A terminal shows no pictures; the thumbnail is still written.
+    bool showsPreview() const override { return false; }
     void showPreview(const BitmapInfoHeader& /*info*/, const uint8_t* /*pixels*/) override {}
     void setPercent(uint32_t percent) override {
         if (percent == shown_) {
