@@ -1,5 +1,6 @@
 #include "app/replace_all.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -77,8 +78,8 @@ int replaceAll(char*& buffer, std::size_t& length, const char* key, const char* 
         const auto before = static_cast<std::size_t>(matchStart - copied);
         std::memcpy(out, copied, before);
         out += before;
-        std::memcpy(out, value, valueLength);
-        out += valueLength;
+        // The value goes in without its terminator.
+        out = std::copy(value, value + valueLength, out);
         copied = cursor;
     }
     const auto tail = static_cast<std::size_t>(buffer + length - copied);
