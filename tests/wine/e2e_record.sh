@@ -41,6 +41,8 @@ bmp="$WINEPREFIX/drive_c/take.bmp"
 check "FLV written" test -s "$flv"
 check "thumbnail written" test -s "$bmp"
 check "no spool left" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+check "Close published the preview page" \
+    test -n "$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html -size +0)"
 
 size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$flv")
 check "output size 320x240" equals "$size" "320,240"

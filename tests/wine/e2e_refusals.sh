@@ -39,6 +39,23 @@ check "Cancel deleted the FLV" test ! -e "$WINEPREFIX/drive_c/big.flv"
 check "Cancel deleted the thumbnail" test ! -e "$WINEPREFIX/drive_c/big.bmp"
 check "no spool left after Cancel" test ! -e temp_vid.dat -a ! -e temp_snd.dat
 
+# The progress dialog's close box during processing: the output phase is stopped and
+# waited for, the program ends, and what was written stays.
+recorder_start
+fill_area 0 0 1024 768 1024 768 'C:\boxed.flv' 0
+drv select 124 9
+xdotool key F2
+sleep 6
+xdotool key F3
+check "progress dialog opened for the close box" drv wait-progress 10000
+check "still generating at the close box" equals "$(drv progress-text)" "Generating output file..."
+drv progress-close
+check "program ended after the close box" recorder_gone
+check "the close box keeps the FLV" test -s "$WINEPREFIX/drive_c/boxed.flv"
+check "no preview page after the close box" \
+    test -z "$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html)"
+check "no spool left after the close box" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+
 # Closing the main dialog while recording.
 recorder_start
 fill_area 10 10 200 100 200 100 'C:\closed.flv' 1
