@@ -56,6 +56,15 @@ TEST(CropFrame, CutsTheRectangleBottomUpAndIgnoresRowSlack) {
         ASSERT_NE(out.data()[i], 0xEE);
         ASSERT_NE(out.data()[i], 0xCC);
     }
+    // A column one pixel wide, ending at the screen's right edge.
+    ASSERT_EQ(cropFrame(screen.data(), screen.size(), width * 4 + slack, width - 1, 2, 1, 3, out),
+              1);
+    ASSERT_EQ(out.size(), 9u);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(out.data()[row * 3], width - 1);
+        EXPECT_EQ(out.data()[row * 3 + 1], 4 - row);
+        EXPECT_EQ(out.data()[row * 3 + 2], 7);
+    }
 }
 
 TEST(CropFrame, RefusesRectanglesOutsideTheImage) {
