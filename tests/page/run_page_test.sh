@@ -34,6 +34,12 @@ fi
 "$publish" "$work/site" "$width" "$height" "$clip" "${clip%.flv}.bmp" \
   "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/ruffle"
+# A second page, as published for a recording saved under an absolute Windows path.
+mkdir -p "$work/site/windows"
+"$publish" "$work/site/windows" "$width" "$height" 'C:\My Videos\it'"'"'s #1 100%.flv' \
+  'C:\My Videos\it'"'"'s #1 100%.bmp' "$resources/preview_page_crlf.html" \
+  "$resources/PemloPreview.swf" >/dev/null
+ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/windows/ruffle"
 
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >"$work/http.log" 2>&1 &
@@ -55,4 +61,19 @@ ffmpeg -loglevel error -y -i "$work/site/$clip" -frames:v 1 -f rawvideo -pix_fmt
 for png in "$work"/shots/*.png; do
   convert "$png" -depth 8 "rgb:${png%.png}.rgb"
 done
-python3 "$here/check_shots.py" "$work" "$width" "$height" "$clip"
+status=0
+python3 "$here/check_shots.py" "$work" "$width" "$height" "$clip" || status=1
+
+# The movie asks for the local file behind an absolute Windows path (the browser then
+# refuses a file: URL from a web page, which is expected here).
+timeout 60 node "$here/file_url.js" "http://127.0.0.1:$port/windows/PemloPreview.html" \
+  >"$work/windows-requests.txt"
+expected="file:///C:/My%20Videos/it's%20%231%20100%25.flv"
+if grep -qxF "$expected" "$work/windows-requests.txt"; then
+  echo "ok    a Windows path is played as $expected"
+else
+  echo "FAIL  no request for $expected; the page asked for:"
+  cat "$work/windows-requests.txt"
+  status=1
+fi
+exit $status
