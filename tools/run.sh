@@ -26,7 +26,7 @@ set +e
     drv select 124 7
     rig_play tone.wav &
     player=$!
-    xdotool key F2
+    press_start || { echo "the demo recording did not start" >&2; exit 1; }
     rig_desktop_background ./pemlo_e2e_driver.exe pattern 210 160 560 380 3500 1000 >/dev/null
     for x in 250 350 450 550 650; do
         xdotool mousemove "$x" 300

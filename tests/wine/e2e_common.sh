@@ -44,6 +44,18 @@ recorder_start() {
     sleep 0.3
 }
 
+# F2 until the recorder reports "Recording..." (a key sent right after start-up is
+# sometimes lost); at most three presses.
+press_start() {
+    local n
+    for n in 1 2 3; do
+        xdotool key F2
+        sleep 0.4
+        [ "$(drv status)" = "Recording..." ] && return 0
+    done
+    return 1
+}
+
 # check NAME CONDITION...: runs the condition and reports it.
 check() {
     local name=$1

@@ -15,9 +15,7 @@ if [ "$(drv check 160)" = 1 ]; then
 fi
 drv select 124 4
 sleep 0.3
-xdotool key F2
-sleep 0.5
-check "recording full screen" equals "$(drv status)" "Recording..."
+check "recording full screen after F2" press_start
 check "display switched to 640x480" equals "$(drv screen)" "640x480"
 sleep 2
 xdotool key F3

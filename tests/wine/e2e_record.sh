@@ -15,10 +15,8 @@ drv select 124 9
 rig_play tone.wav &
 player=$!
 sleep 0.5
-xdotool key F2
 start=$(date +%s.%N)
-sleep 0.3
-check "status while recording" equals "$(drv status)" "Recording..."
+check "recording after F2" press_start
 # The pattern travels, then rests at (260, 200) for the last 1.5 s; the mouse moves too.
 rig_desktop_background ./pemlo_e2e_driver.exe pattern 110 110 260 200 3000 2500 >/dev/null
 for x in 150 200 250 300 350; do
