@@ -24,7 +24,7 @@ set +e
     recorder_start
     fill_area 200 150 480 360 320 240 'C:\demo.flv' 1
     drv select 124 7
-    rig_play tone.wav &
+    rig_play tone.wav 2>/dev/null &
     player=$!
     press_start || { echo "the demo recording did not start" >&2; exit 1; }
     rig_desktop_background ./pemlo_e2e_driver.exe pattern 210 160 560 380 3500 1000 >/dev/null
