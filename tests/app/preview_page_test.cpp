@@ -202,11 +202,16 @@ TEST_F(PreviewPublication, FillsSizesReferenceAndEscapedPathsForAHostilePath) {
     // Script strings decode back to the paths; no quote ends them early.
     EXPECT_EQ(javaScriptDecode(between(page, "'Your recording: ", "';")), path);
     EXPECT_EQ(javaScriptDecode(between(page, "'Its thumbnail: ", "';")), bmp);
-    // Everything outside the filled places is the template's, byte for byte.
-    EXPECT_EQ(page.size() - templateText.size(),
-              2 * (query.size() - 6) + 4 * (3 - 7) + 4 * (3 - 8) + (query.size() - 6) +
-                  (between(page, "'Your recording: ", "';").size() - 9) +
-                  (between(page, "'Its thumbnail: ", "';").size() - 5));
+    // Nothing else changed size: three file places, four widths, four heights and one
+    // of each script string.
+    const auto delta = [](const std::string& value, const std::string& key) {
+        return static_cast<long long>(value.size()) - static_cast<long long>(key.size());
+    };
+    EXPECT_EQ(delta(page, templateText),
+              3 * delta(query, "#file#") + 4 * delta("640", "#width#") +
+                  4 * delta("480", "#height#") +
+                  delta(between(page, "'Your recording: ", "';"), "#escfile#") +
+                  delta(between(page, "'Its thumbnail: ", "';"), "#bmp#"));
 }
 
 TEST_F(PreviewPublication, WritesMovieThenPageThenOpensAndOverwritesEachTime) {
