@@ -17,6 +17,10 @@ drv select 124 4
 sleep 0.3
 check "recording full screen after F2" press_start
 check "display switched to 640x480" equals "$(drv screen)" "640x480"
+# Ticking Record Audio while recording moves the mark but not the recording's setting.
+drv click 160
+sleep 0.3
+check "Record Audio ticked while recording" equals "$(drv check 160)" "1"
 sleep 2
 xdotool key F3
 check "progress dialog opened" drv wait-progress 10000

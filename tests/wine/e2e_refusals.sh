@@ -8,6 +8,10 @@ source "$(dirname "$0")/e2e_common.sh"
 e2e_start
 
 recorder_start
+xdotool key alt+F2
+sleep 0.5
+check "Alt+F2 starts nothing" drv no-message 300
+check "Idle after Alt+F2" equals "$(drv status)" "Idle"
 xdotool key F2
 check "empty path refused" equals "$(drv message 5000)" "Please specify a output file path."
 check "Idle after the refusal" equals "$(drv status)" "Idle"
