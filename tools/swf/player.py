@@ -63,7 +63,6 @@ def characters():
 
 
 root = Var("_root")
-this = Var("this")
 
 
 def clamp01(name):
