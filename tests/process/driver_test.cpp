@@ -1,6 +1,7 @@
 #include "process/output_driver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -101,8 +102,9 @@ class RecordingProgress final : public ProgressSink {
     bool cancelRequested() override { return asked++ == cancelAt; }
 };
 
+// Tests run side by side in separate processes: each gets its own names.
 std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "pemlo_driver_" + name;
+    return ::testing::TempDir() + "pemlo_driver_" + std::to_string(::getpid()) + "_" + name;
 }
 
 Bytes readWhole(const std::string& path) {
@@ -160,7 +162,13 @@ struct Replay {
         }
         screen.stopped = true;
     }
+    std::string thumbnail;
+    ~Replay() {
+        std::error_code ignored;
+        std::filesystem::remove(thumbnail, ignored);
+    }
     void drive(const DriverSetup& s, File* soundSpool) {
+        thumbnail = s.thumbnail;
         std::filesystem::remove(s.thumbnail);
         result =
             runOutputDriver(writer, spool, soundSpool, s.left, s.top, s.width, s.height, s.outWidth,
