@@ -232,6 +232,13 @@ int stopRecording(HWND dialog) {
         PostMessageA(dialog, WM_COMMAND, kIdStop, 0);
         return 1;
     }
+    // A stop before the first tick still gives a video of one frame.
+    if (r.spool.count == 0 && !spoolRecordFrame(r.spool)) {
+        r.state.recording = 0;
+        showError(dialog, text::kFrameError);
+        tearDownRecorder(dialog, 0);
+        return 1;
+    }
     if (r.state.switchedMode) {
         ChangeDisplaySettingsA(nullptr, 0);
         r.state.switchedMode = 0;
@@ -245,8 +252,11 @@ int stopRecording(HWND dialog) {
     setStatusText(dialog, text::kStatusProcessing);
     setControlDisabled(dialog, kIdStop, 1);
     redraw(dialog);
-    DialogBoxParamA(r.instance, MAKEINTRESOURCEA(kProgressDialogTemplate), dialog,
-                    progressDialogProc, 0);
+    if (DialogBoxParamA(r.instance, MAKEINTRESOURCEA(kProgressDialogTemplate), dialog,
+                        progressDialogProc, 0) == -1) {
+        showError(dialog, text::kProcessingError);
+        tearDownRecorder(dialog, 0);
+    }
     return 1;
 }
 

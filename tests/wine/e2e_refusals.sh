@@ -60,6 +60,18 @@ check "no preview page after the close box" \
     test -z "$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html)"
 check "no spool left after the close box" test ! -e temp_vid.dat -a ! -e temp_snd.dat
 
+# A stop right after the start, before the first tick of a 1 frame per second timer.
+recorder_start
+fill_area 10 10 160 120 160 120 'C:\quick.flv' 0
+drv select 124 0
+xdotool key F2 F3
+check "quick stop finishes" equals "$(drv wait-progress 10000 && drv wait-finished 30000)" "Close"
+drv progress-close
+check "program ended after the quick stop" recorder_gone
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$WINEPREFIX/drive_c/quick.flv")
+check "a stop before the first tick gives one frame" equals "$frames" "1"
+
 # Closing the main dialog while recording.
 recorder_start
 fill_area 10 10 200 100 200 100 'C:\closed.flv' 1
