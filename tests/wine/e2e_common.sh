@@ -73,7 +73,7 @@ equals() { [ "$1" = "$2" ] || { echo "     got '$1', want '$2'"; return 1; }; }
 # 0 when no process of the recorder is left (zombies awaiting their parent aside).
 recorder_gone() {
     local waited
-    for waited in $(seq 1 50); do
+    for waited in $(seq 1 150); do
         if ! ps -eo stat=,args= | grep -v '^Z' | grep -q '[P]emloRecorder.exe'; then
             return 0
         fi
