@@ -54,6 +54,18 @@ int writeThumbnail(const std::string& path, const BitmapInfoHeader& info, const 
     if (pixels == nullptr || info.biSize != kBmpInfoHeaderBytes || info.biClrUsed != 0) {
         return 0;
     }
+    FilePtr file = createFile(path);
+    if (file == nullptr) {
+        return 0;
+    }
+    return writeThumbnailFile(*file, info, pixels);
+}
+
+int writeThumbnailFile(File& file, const BitmapInfoHeader& info, const uint8_t* pixels) {
+    if (pixels == nullptr || info.biSize != kBmpInfoHeaderBytes || info.biClrUsed != 0) {
+        file.close();
+        return 0;
+    }
     const uint32_t offset = kBmpFileHeaderBytes + info.biSize + 4 * info.biClrUsed;
     uint8_t fileHeader[kBmpFileHeaderBytes] = {'B', 'M'};
     put32(fileHeader + 2, offset + info.biSizeImage);
@@ -72,14 +84,10 @@ int writeThumbnail(const std::string& path, const BitmapInfoHeader& info, const 
     put32(infoHeader + 32, info.biClrUsed);
     put32(infoHeader + 36, info.biClrImportant);
 
-    FilePtr file = createFile(path);
-    if (file == nullptr) {
-        return 0;
-    }
-    const bool written = file->write(fileHeader, sizeof fileHeader) == sizeof fileHeader &&
-                         file->write(infoHeader, sizeof infoHeader) == sizeof infoHeader &&
-                         file->write(pixels, info.biSizeImage) == info.biSizeImage;
-    const bool closed = file->close();
+    const bool written = file.write(fileHeader, sizeof fileHeader) == sizeof fileHeader &&
+                         file.write(infoHeader, sizeof infoHeader) == sizeof infoHeader &&
+                         file.write(pixels, info.biSizeImage) == info.biSizeImage;
+    const bool closed = file.close();
     return written && closed ? 1 : 0;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file.h"
+
 namespace pemlo {
 
 // The fields of a Windows BITMAPINFOHEADER, in its order (40 bytes when written).
@@ -39,5 +41,8 @@ BitmapInfoHeader previewBitmapInfo(int width, int height);
 // bits) and info.biSizeImage bytes of `pixels`. Replaces an existing file. Returns 1 when
 // everything was written and the file closed, 0 otherwise.
 int writeThumbnail(const std::string& path, const BitmapInfoHeader& info, const uint8_t* pixels);
+// The same into a file already created (empty, at offset 0), which it closes in every
+// case. 1 when everything was written and the file closed, 0 otherwise.
+int writeThumbnailFile(File& file, const BitmapInfoHeader& info, const uint8_t* pixels);
 
 }  // namespace pemlo
