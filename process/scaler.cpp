@@ -43,30 +43,19 @@ inline float product(float a, float b) {
     return static_cast<float>(static_cast<double>(a) * static_cast<double>(b));
 }
 
-// What one target column gathers from a source row, in source order: the share of the
-// pixel before `first` that spills over its right edge (spillIn, when that pixel lies
-// across the boundary), `whole` pixels from `first` on, and the share of the next pixel
-// that lies across its own right edge (lastShare, weight wx0).
-struct ColumnSpan {
-    uint32_t first = 0;  // byte offset of the first whole pixel in the row
-    uint32_t whole = 0;
-    float spillIn = 0.0f;    // 0: nothing spills in
-    float lastShare = 0.0f;  // 0: no pixel lies across the right edge
-};
-
 // The column spans follow from the horizontal counter exactly as a single pass over the
 // row would step it: h advances by dw per source pixel and wraps at sw.
-void buildSpans(unsigned sw, unsigned dw, ColumnSpan* spans) {
+void buildSpans(unsigned sw, unsigned dw, ScalerColumn* spans) {
     unsigned h = 0;
     unsigned column = 0;
-    spans[0] = ColumnSpan{};
+    spans[0] = ScalerColumn{};
     for (unsigned x = 0; x < sw; ++x) {
         h += dw;
         if (h > sw) {
             const float wx1 = share(h - sw, dw);
             spans[column].lastShare = complement(wx1);
             ++column;
-            spans[column] = ColumnSpan{};
+            spans[column] = ScalerColumn{};
             spans[column].spillIn = wx1;
             spans[column].first = (x + 1) * 3;
         } else {
@@ -76,7 +65,7 @@ void buildSpans(unsigned sw, unsigned dw, ColumnSpan* spans) {
             h -= sw;
             if (h == 0 && x + 1 < sw) {
                 ++column;
-                spans[column] = ColumnSpan{};
+                spans[column] = ScalerColumn{};
                 spans[column].first = (x + 1) * 3;
             }
         }
@@ -84,9 +73,9 @@ void buildSpans(unsigned sw, unsigned dw, ColumnSpan* spans) {
 }
 
 // A source row inside one target row: whole pixels add with weight 1.
-void addInnerRow(const uint8_t* s, const ColumnSpan* spans, unsigned dw, float* acc) {
+void addInnerRow(const uint8_t* s, const ScalerColumn* spans, unsigned dw, float* acc) {
     for (unsigned t = 0; t < dw; ++t, acc += 3) {
-        const ColumnSpan& span = spans[t];
+        const ScalerColumn& span = spans[t];
         const uint8_t* p = s + span.first;
         float a0 = acc[0];
         float a1 = acc[1];
@@ -128,10 +117,10 @@ inline void addPixelTwice(const uint8_t* p, float* a, float* b, float w, float x
 // A source row across the boundary between target rows: share wy0 of it goes to the
 // row `top`, wy1 to the row `bottom`. Pixels across a column boundary take the product
 // of both shares.
-void addSplitRow(const uint8_t* s, const ColumnSpan* spans, unsigned dw, float* top, float* bottom,
-                 float wy0, float wy1) {
+void addSplitRow(const uint8_t* s, const ScalerColumn* spans, unsigned dw, float* top,
+                 float* bottom, float wy0, float wy1) {
     for (unsigned t = 0; t < dw; ++t, top += 3, bottom += 3) {
-        const ColumnSpan& span = spans[t];
+        const ScalerColumn& span = spans[t];
         const uint8_t* p = s + span.first;
         float a[3] = {top[0], top[1], top[2]};
         float b[3] = {bottom[0], bottom[1], bottom[2]};
@@ -150,6 +139,39 @@ void addSplitRow(const uint8_t* s, const ColumnSpan* spans, unsigned dw, float* 
         bottom[0] = b[0];
         bottom[1] = b[1];
         bottom[2] = b[2];
+    }
+}
+
+// A source row across the boundary of a band: only the share `wy` that falls inside the
+// band is added, with the same weights addSplitRow gives that side.
+void addWeightedRow(const uint8_t* s, const ScalerColumn* spans, unsigned dw, float* acc,
+                    float wy) {
+    for (unsigned t = 0; t < dw; ++t, acc += 3) {
+        const ScalerColumn& span = spans[t];
+        const uint8_t* p = s + span.first;
+        float a0 = acc[0];
+        float a1 = acc[1];
+        float a2 = acc[2];
+        if (span.spillIn != 0.0f) {
+            const float w = product(span.spillIn, wy);
+            accumulate(a0, value(p[-3]), w);
+            accumulate(a1, value(p[-2]), w);
+            accumulate(a2, value(p[-1]), w);
+        }
+        for (uint32_t i = 0; i < span.whole; ++i, p += 3) {
+            accumulate(a0, value(p[0]), wy);
+            accumulate(a1, value(p[1]), wy);
+            accumulate(a2, value(p[2]), wy);
+        }
+        if (span.lastShare != 0.0f) {
+            const float w = product(span.lastShare, wy);
+            accumulate(a0, value(p[0]), w);
+            accumulate(a1, value(p[1]), w);
+            accumulate(a2, value(p[2]), w);
+        }
+        acc[0] = a0;
+        acc[1] = a1;
+        acc[2] = a2;
     }
 }
 
@@ -183,8 +205,9 @@ void imageBufferRelease(ImageBuffer& image) {
     image = ImageBuffer{};
 }
 
-int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t targetWidth,
-                     uint16_t targetHeight, GrowableBuffer<float>& accumulator) {
+int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
+                  uint16_t targetWidth, uint16_t targetHeight, GrowableBuffer<float>& accumulator,
+                  GrowableBuffer<ScalerColumn>& columns) {
     const unsigned sw = source.width;
     const unsigned sh = source.height;
     const unsigned dw = targetWidth;
@@ -193,37 +216,68 @@ int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t ta
         sw > kMaxScalerSource || sh > kMaxScalerSource || source.stride != sw * 3) {
         return 0;
     }
-    const size_t lineLength = static_cast<size_t>(dw) * 3;
-    if (accumulator.resize(lineLength * dh) == 0) {
+    if (accumulator.resize(static_cast<size_t>(dw) * 3 * dh) == 0 || columns.resize(dw) == 0) {
         return 0;
     }
     if (imageBufferSetup(targetWidth, targetHeight, target) == nullptr) {
         return 0;
     }
-    // One span per target column, kept per thread from call to call.
-    thread_local GrowableBuffer<ColumnSpan> spanBuffer;
-    if (spanBuffer.resize(dw) == 0) {
-        return 0;
-    }
-    ColumnSpan* spans = spanBuffer.data();
-    buildSpans(sw, dw, spans);
-    float* acc = accumulator.data();
-    std::memset(acc, 0, lineLength * dh * sizeof(float));
+    buildSpans(sw, dw, columns.data());
+    const auto area = static_cast<uint32_t>(dw * dh);
+    const auto sourceArea = static_cast<uint32_t>(sw * sh);
+    job.source = source.pixels;
+    job.sourceWidth = sw;
+    job.sourceHeight = sh;
+    job.sourceStride = source.stride;
+    job.target = target.pixels;
+    job.targetWidth = dw;
+    job.targetHeight = dh;
+    job.accumulator = accumulator.data();
+    job.columns = columns.data();
+    job.factor = static_cast<double>(
+        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
+    return 1;
+}
 
-    float* row = acc;
-    unsigned v = 0;
-    for (unsigned r = 0; r < sh; ++r) {
-        const uint8_t* s = source.pixels + static_cast<size_t>(r) * source.stride;
+void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
+    const unsigned sh = job.sourceHeight;
+    const unsigned dw = job.targetWidth;
+    const unsigned dh = job.targetHeight;
+    endRow = endRow < dh ? endRow : dh;
+    if (firstRow >= endRow) {
+        return;
+    }
+    const size_t lineLength = static_cast<size_t>(dw) * 3;
+    float* acc = job.accumulator;
+    std::memset(acc + lineLength * firstRow, 0, lineLength * (endRow - firstRow) * sizeof(float));
+
+    // The source rows that reach the band: from the one holding the band's top edge to
+    // the one holding its bottom edge. The row counter v and the current target row
+    // start where a pass from the top would have them.
+    const auto firstSource = static_cast<unsigned>(uint64_t{firstRow} * sh / dh);
+    const auto endSource = static_cast<unsigned>((uint64_t{endRow} * sh + dh - 1) / dh);
+    unsigned current = static_cast<unsigned>(uint64_t{firstSource} * dh / sh);
+    unsigned v = static_cast<unsigned>(uint64_t{firstSource} * dh % sh);
+    const auto inBand = [&](unsigned y) { return y >= firstRow && y < endRow; };
+    for (unsigned r = firstSource; r < endSource; ++r) {
+        const uint8_t* s = job.source + static_cast<size_t>(r) * job.sourceStride;
+        float* row = acc + lineLength * current;
         v += dh;
         if (v > sh) {
             const float wy1 = share(v - sh, dh);
             const float wy0 = complement(wy1);
-            addSplitRow(s, spans, dw, row, row + lineLength, wy0, wy1);
-            row += lineLength;
+            if (inBand(current) && inBand(current + 1)) {
+                addSplitRow(s, job.columns, dw, row, row + lineLength, wy0, wy1);
+            } else if (inBand(current)) {
+                addWeightedRow(s, job.columns, dw, row, wy0);
+            } else {
+                addWeightedRow(s, job.columns, dw, row + lineLength, wy1);
+            }
+            ++current;
         } else {
-            addInnerRow(s, spans, dw, row);
+            addInnerRow(s, job.columns, dw, row);
             if (v == sh) {
-                row += lineLength;
+                ++current;
             }
         }
         if (v >= sh) {
@@ -233,18 +287,26 @@ int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t ta
 
     // Normalise to the average, rounded half up; a sum that single precision pushed
     // past 255 is held at 255 rather than wrapping.
-    const auto area = static_cast<uint32_t>(dw * dh);
-    const auto sourceArea = static_cast<uint32_t>(sw * sh);
-    const auto f = static_cast<double>(
-        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
-    for (unsigned y = 0; y < dh; ++y) {
-        uint8_t* out = target.pixels + static_cast<size_t>(y) * target.stride;
-        const float* a = acc + static_cast<size_t>(y) * lineLength;
+    const double f = job.factor;
+    for (unsigned y = firstRow; y < endRow; ++y) {
+        uint8_t* out = job.target + lineLength * y;
+        const float* a = acc + lineLength * y;
         for (size_t i = 0; i < lineLength; ++i) {
             const double value = static_cast<double>(a[i]) * f + 0.5;
             out[i] = value >= 255.0 ? 255 : static_cast<uint8_t>(value > 0.0 ? value : 0.0);
         }
     }
+}
+
+int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t targetWidth,
+                     uint16_t targetHeight, GrowableBuffer<float>& accumulator) {
+    // One column table per thread, kept from call to call.
+    thread_local GrowableBuffer<ScalerColumn> columns;
+    ScaleJob job;
+    if (scaleJobSetup(job, source, target, targetWidth, targetHeight, accumulator, columns) != 1) {
+        return 0;
+    }
+    scaleJobRows(job, 0, targetHeight);
     return 1;
 }
 

@@ -32,6 +32,44 @@ uint8_t* imageBufferSetup(uint16_t width, uint16_t height, ImageBuffer& image);
 // Frees pixels that imageBufferSetup allocated and empties the descriptor.
 void imageBufferRelease(ImageBuffer& image);
 
+// What one target column gathers from a source row, in source order: the share of the
+// pixel before `first` that spills over its right edge (spillIn, when that pixel lies
+// across the boundary), `whole` pixels from `first` on, and the share of the next pixel
+// that lies across its own right edge (lastShare).
+struct ScalerColumn {
+    uint32_t first = 0;  // byte offset of the first whole pixel in the row
+    uint32_t whole = 0;
+    float spillIn = 0.0f;    // 0: nothing spills in
+    float lastShare = 0.0f;  // 0: no pixel lies across the right edge
+};
+
+// One reduction prepared so that bands of target rows can be computed separately, on
+// different threads if need be. Each target pixel gathers its source pixels in the same
+// order whatever the bands, so the bytes equal those of scaleAreaAverage.
+struct ScaleJob {
+    const uint8_t* source = nullptr;
+    unsigned sourceWidth = 0;
+    unsigned sourceHeight = 0;
+    unsigned sourceStride = 0;
+    uint8_t* target = nullptr;
+    unsigned targetWidth = 0;
+    unsigned targetHeight = 0;
+    float* accumulator = nullptr;
+    const ScalerColumn* columns = nullptr;
+    double factor = 0.0;
+};
+
+// Checks the call as scaleAreaAverage does, sizes the target, the accumulator and
+// `columns` (one per target column, kept by the caller from call to call) and fills
+// `job`. Returns 1, or 0 without touching the target.
+int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
+                  uint16_t targetWidth, uint16_t targetHeight, GrowableBuffer<float>& accumulator,
+                  GrowableBuffer<ScalerColumn>& columns);
+
+// Computes target rows firstRow to endRow - 1 of a prepared job (rows past the target
+// height are ignored). Bands that do not overlap may run at the same time.
+void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow);
+
 // Reduces `source` into `target` at targetWidth x targetHeight; `accumulator` is the
 // caller's working buffer, kept from call to call (one per target). Returns 1, or 0
 // without touching the target when the call is outside what the scaler accepts (a
