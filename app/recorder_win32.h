@@ -30,8 +30,9 @@ inline constexpr int kIdProgressButton = 153;
 inline constexpr int kIdProgressText = 154;
 
 // Messages the program posts to itself.
-inline constexpr UINT kMsgWorkerFailed = WM_APP + 1;  // to the progress dialog
-inline constexpr UINT_PTR kSoundWaitTimer = 1;        // on the progress dialog
+inline constexpr UINT kMsgWorkerFailed = WM_APP + 1;    // to the progress dialog
+inline constexpr UINT kMsgWorkerFinished = WM_APP + 2;  // sent to the progress dialog
+inline constexpr UINT_PTR kSoundWaitTimer = 1;          // on the progress dialog
 
 struct Recorder {
     HINSTANCE instance = nullptr;

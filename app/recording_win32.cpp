@@ -297,6 +297,14 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
                 tearDownRecorder(r.mainDialog, action.deleteOutput);
             }
             return FALSE;
+        case kMsgWorkerFinished:
+            if (!r.state.tornDown.load()) {
+                SetDlgItemTextA(window, kIdProgressText, text::kSuccess);
+                SetDlgItemTextA(window, kIdProgressButton, text::kClose);
+                enterFinished(r.state);
+                RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+            }
+            return TRUE;
         case kMsgWorkerFailed:
             if (!r.state.tornDown.load()) {
                 showError(window, text::kProcessingError);
@@ -331,11 +339,12 @@ DWORD WINAPI outputWorker(LPVOID progressDialog) {
         return static_cast<DWORD>(-1);
     }
     r.settings.outputFile.reset();  // closed by the output phase
-    SetDlgItemTextA(progress, kIdProgressText, text::kSuccess);
-    SetDlgItemTextA(progress, kIdProgressButton, text::kClose);
-    RedrawWindow(progress, nullptr, nullptr, RDW_INVALIDATE);
-    MessageBeep(MB_ICONEXCLAMATION);
-    enterFinished(r.state);
+    if (!r.cancelled.load()) {
+        // The user-interface thread shows the success and leaves the processing state in
+        // one step, so a click on a button that says "Close" never deletes the file.
+        SendMessageA(progress, kMsgWorkerFinished, 0, 0);
+        MessageBeep(MB_ICONEXCLAMATION);
+    }
     return 1;
 }
 

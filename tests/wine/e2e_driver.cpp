@@ -280,6 +280,90 @@ int main(int argc, char** argv) {
                     text.c_str());
         return 0;
     }
+    if (cmd == "act-at") {
+        // act-at WHEN ACTION TIMEOUT_MS: waits for the progress dialog, then for the
+        // moment WHEN, then clicks its button (ACTION "button") or its close box
+        // ("close"). WHEN is "open" (at once), a percentage the progress bar has to reach
+        // while the output file is still being generated, "last" (the bar is one frame's
+        // step short of 100: the last frame is under way) or "done" (after success).
+        // Prints the bar's position and the progress text as last seen before acting.
+        const std::string when = argc > 2 ? argv[2] : "";
+        const std::string action = argc > 3 ? argv[3] : "";
+        if (action != "button" && action != "close") {
+            return fail("act-at: ACTION is button or close");
+        }
+        HWND progress = waitFor(progressDialog, arg(4));
+        if (!progress) {
+            return fail("no progress dialog");
+        }
+        const int target = std::atoi(when.c_str());
+        const DWORD start = GetTickCount();
+        DWORD_PTR position = 0;
+        int previous = 0;
+        int step = 0;  // the largest rise of the bar seen: one frame's share
+        std::string text;
+        for (;;) {
+            SendMessageTimeoutA(GetDlgItem(progress, 151), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000,
+                                &position);
+            text = textOf(GetDlgItem(progress, 154));
+            const int now = static_cast<int>(position);
+            if (now > previous) {
+                if (previous > 0 && now - previous > step) {
+                    step = now - previous;
+                }
+                previous = now;
+            }
+            const bool done = text == "File successfully created.";
+            const bool lastUnderWay = step > 0 && now + step >= 100;
+            if (when == "open" || done ||
+                (when == "last" ? lastUnderWay : when != "done" && now >= target)) {
+                break;
+            }
+            if (GetTickCount() - start > static_cast<DWORD>(arg(4)) || !IsWindow(progress)) {
+                return fail("act-at: the moment never came");
+            }
+            Sleep(1);
+        }
+        if (action == "button") {
+            PostMessageA(progress, WM_COMMAND, MAKEWPARAM(153, BN_CLICKED), 0);
+        } else {
+            PostMessageA(progress, WM_CLOSE, 0, 0);
+        }
+        std::printf("%d\n%s\n", static_cast<int>(position), text.c_str());
+        return 0;
+    }
+    if (cmd == "messages") {
+        // messages TIMEOUT_MS [CLOSE_PROGRESS]: until the program's dialogs are gone,
+        // prints each error box's text and confirms it; with CLOSE_PROGRESS 1 the
+        // progress dialog's close box is pressed while the first box still shows. Ends
+        // with the number of boxes seen.
+        int seen = 0;
+        for (int waited = 0; waited <= arg(2); waited += 20) {
+            if (HWND box = errorBox()) {
+                std::string text;
+                EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+                std::printf("%s\n", text.c_str());
+                ++seen;
+                if (seen == 1 && arg(3) == 1) {
+                    if (HWND progress = progressDialog()) {
+                        PostMessageA(progress, WM_CLOSE, 0, 0);
+                    }
+                    Sleep(500);
+                }
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                // The box takes a moment to go; it is not counted twice.
+                for (int gone = 0; gone < 100 && IsWindow(box); ++gone) {
+                    Sleep(20);
+                }
+            }
+            if (!mainDialog() && !progressDialog() && !errorBox()) {
+                std::printf("%d\n", seen);
+                return 0;
+            }
+            Sleep(20);
+        }
+        return fail("messages: the program's dialogs are still there");
+    }
     if (cmd == "progress-text" || cmd == "progress-click" || cmd == "progress-close" ||
         cmd == "wait-finished") {
         HWND progress = progressDialog();

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# End to end: COUNT recordings in a row, each ended at a different moment: the progress
+# dialog's Cancel or close box as it opens, early, in the middle or on the last frame of
+# the output phase; Close or the close box after success; the main dialog closed while
+# recording. After each one the program must have ended and the files must be what that
+# moment leaves:
+#   Cancel during processing   no FLV, no thumbnail, no preview page
+#   close box during processing  the FLV as far as written, no preview page
+#   Close after success        a whole FLV, its thumbnail and the preview page
+#   close box after success    a whole FLV and its thumbnail, no preview page
+#   main dialog closed while recording  an empty FLV, no thumbnail
+# and never a spool file. A summary line per recording and a tally at the end.
+#   e2e_cancel_sweep.sh <GDI-source Windows build folder> [COUNT]
+set -u
+COUNT=${2:-12}
+# A large screen makes the output phase long enough (about 25 ms a frame) to aim at.
+export RIG_SIZE=1600x1200
+source "$(dirname "$0")/e2e_common.sh"
+e2e_start
+
+# The kinds of ending, in the order the sweep takes them; the first six cover every
+# outcome, so a short sweep already sees them all.
+KINDS=(cancel-middle close-middle cancel-last button-done close-done main-recording
+    cancel-open cancel-early close-open close-early close-last main-at-start)
+declare -A TALLY=()
+
+pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
+
+# Frames ffmpeg decodes from an FLV; empty when it cannot read the file at all.
+decoded_frames() {
+    ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+        -of csv=p=0 "$1" 2>/dev/null
+}
+
+# 0 when ffmpeg reads the whole FLV without a complaint.
+decodes_cleanly() {
+    local errors
+    errors=$(ffmpeg -v error -i "$1" -f null - 2>&1)
+    [ -z "$errors" ] || { echo "     ffmpeg: ${errors:0:200}"; return 1; }
+}
+
+is_flv() { [ "$(head -c 3 "$1")" = "FLV" ]; }
+is_bmp() { [ "$(head -c 2 "$1")" = "BM" ]; }
+
+for i in $(seq 0 $((COUNT - 1))); do
+    kind=${KINDS[$((i % ${#KINDS[@]}))]}
+    sound=$(((i + i / ${#KINDS[@]}) % 2))
+    seconds=$((2 + i % 3))
+    case $kind in
+        *-middle) when=$((30 + (i * 13) % 41)) ;;
+        *-early) when=$((1 + (i * 3) % 10)) ;;
+        *-last) when=last ;;
+        *-open) when=open ;;
+        *-done) when=done ;;
+        *) when="" ;;
+    esac
+    case $kind in
+        cancel-* | button-*) action=button ;;
+        *) action=close ;;
+    esac
+    name="sweep$i"
+    flv="$WINEPREFIX/drive_c/$name.flv"
+    bmp="$WINEPREFIX/drive_c/$name.bmp"
+    pages | xargs -r rm -f
+    failures_before=$E2E_FAILURES
+
+    recorder_start
+    fill_area 0 0 1600 1200 1000 750 "C:\\$name.flv" "$sound"
+    drv select 124 9
+    if ! press_start; then
+        check "$name: recording after F2" false
+        drv close-main
+        recorder_gone
+        continue
+    fi
+    seen=()
+    if [ "$kind" = main-at-start ]; then
+        drv close-main
+    else
+        rig_desktop_background ./pemlo_e2e_driver.exe pattern 0 0 1500 1100 $((seconds * 1000)) 0 \
+            >/dev/null
+        sleep "$seconds"
+        if [ "$kind" = main-recording ]; then
+            check "$name: recording before the close" equals "$(drv status)" "Recording..."
+            drv close-main
+        else
+            xdotool key F3
+            mapfile -t seen < <(drv act-at "$when" "$action" 60000)
+            check "$name: reached the moment '$when'" test -n "${seen[0]:-}"
+        fi
+    fi
+    check "$name: program ended" recorder_gone
+    check "$name: no spool left" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+
+    # What happened: a click on the button while generating may still arrive after the
+    # output phase succeeded; it then counts as Close. Only the last-frame moment
+    # leaves room for that.
+    outcome=$kind
+    page=$(pages)
+    case $kind in
+        cancel-last) [ -n "$page" ] && outcome="cancel-last (arrived after success: Close)" ;;
+    esac
+    case $kind in
+        cancel-*)
+            if [ "$outcome" = "$kind" ]; then
+                check "$name: Cancel deleted the FLV" test ! -e "$flv"
+                check "$name: Cancel deleted the thumbnail" test ! -e "$bmp"
+                check "$name: no preview page after Cancel" test -z "$page"
+            else
+                check "$name: whole FLV after a late Cancel" decodes_cleanly "$flv"
+                check "$name: thumbnail after a late Cancel" is_bmp "$bmp"
+            fi
+            ;;
+        close-open | close-early | close-middle | close-last)
+            check "$name: the close box keeps the FLV" test -e "$flv"
+            if [ -s "$flv" ]; then
+                check "$name: kept FLV starts as an FLV" is_flv "$flv"
+                check "$name: kept FLV has frames" test "$(decoded_frames "$flv")" -ge 1
+            fi
+            check "$name: no preview page after the close box" test -z "$page"
+            ;;
+        button-done)
+            check "$name: whole FLV after Close" decodes_cleanly "$flv"
+            check "$name: FLV has frames" test "$(decoded_frames "$flv")" -ge "$seconds"
+            check "$name: thumbnail after Close" is_bmp "$bmp"
+            check "$name: Close published the preview page" test -n "$page"
+            ;;
+        close-done)
+            check "$name: whole FLV after the close box" decodes_cleanly "$flv"
+            check "$name: thumbnail kept" is_bmp "$bmp"
+            check "$name: no preview page after the close box" test -z "$page"
+            ;;
+        main-*)
+            check "$name: empty FLV after closing while recording" \
+                test -e "$flv" -a ! -s "$flv"
+            check "$name: no thumbnail after closing while recording" test ! -e "$bmp"
+            check "$name: no preview page after closing while recording" test -z "$page"
+            ;;
+    esac
+    size=$(stat -c %s "$flv" 2>/dev/null || echo none)
+    verdict=ok
+    [ "$E2E_FAILURES" -eq "$failures_before" ] || verdict=FAIL
+    echo "#$i $kind sound=$sound ${seconds}s at='${seen[0]:-}' text='${seen[1]:-}'" \
+        "flv=$size frames=$(decoded_frames "$flv" || true) outcome='$outcome' $verdict"
+    TALLY["$outcome $verdict"]=$((${TALLY["$outcome $verdict"]:-0} + 1))
+    rm -f "$flv" "$bmp"
+done
+echo "tally of $COUNT recordings:"
+for key in "${!TALLY[@]}"; do
+    echo "  ${TALLY[$key]} x $key"
+done | sort -k3
+e2e_finish
