@@ -175,7 +175,6 @@ struct RigOutcome {
     // Output phase.
     bool driverRan = false;
     int driverResult = -1;
-    std::vector<int> frameReadsDone;  // frame spool reads made before each frame's read
     Bytes flv;
     bool flvOpen = false;
 };
@@ -278,22 +277,7 @@ inline RigOutcome runRig(const RigPlans& plans) {
         return out;
     }
 
-    // The output phase, with the frame spool's reads counted per frame.
-    class CountingProgress final : public ProgressSink {
-      public:
-        CountingProgress(RigOutcome& o, FaultLog& log) : out_(o), log_(log) {}
-        void showPreview(const BitmapInfoHeader& /*info*/, const uint8_t* /*pixels*/) override {}
-        void setPercent(uint32_t /*percent*/) override {}
-        bool cancelRequested() override {
-            out_.frameReadsDone.push_back(log_.reads);
-            return false;
-        }
-
-      private:
-        RigOutcome& out_;
-        FaultLog& log_;
-    };
-    CountingProgress progress(out, out.frameLog);
+    QuietProgress progress;
     FlvWriter writer;
     FaultyFile flvFile(flvStore, plans.flv, out.flvLog);
     out.driverRan = true;
