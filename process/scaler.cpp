@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pemlo {
 namespace {
 
@@ -175,6 +179,49 @@ void addWeightedRow(const uint8_t* s, const ScalerColumn* spans, unsigned dw, fl
     }
 }
 
+// Normalises one row of sums to the average, rounded half up; a sum that single
+// precision pushed past 255 is held at 255 rather than wrapping.
+inline uint8_t normalised(float sum, double f) {
+    double value = static_cast<double>(sum) * f + 0.5;
+    value = value < 255.0 ? value : 255.0;
+    value = value > 0.0 ? value : 0.0;
+    return static_cast<uint8_t>(static_cast<int32_t>(value));
+}
+
+#if defined(__SSE2__)
+// Four sums at a time, the same arithmetic: double precision, min and max, truncation.
+inline __m128i normalisedFour(const float* acc, __m128d f, __m128d half, __m128d top,
+                              __m128d zero) {
+    const __m128 sums = _mm_loadu_ps(acc);
+    __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(sums), f), half);
+    __m128d high = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(sums, sums)), f), half);
+    low = _mm_max_pd(_mm_min_pd(low, top), zero);
+    high = _mm_max_pd(_mm_min_pd(high, top), zero);
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+}
+#endif
+
+void normaliseRow(const float* acc, uint8_t* out, size_t length, double f) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128d fs = _mm_set1_pd(f);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d top = _mm_set1_pd(255.0);
+    const __m128d zero = _mm_setzero_pd();
+    for (; i + 16 <= length; i += 16) {
+        const __m128i a = normalisedFour(acc + i, fs, half, top, zero);
+        const __m128i b = normalisedFour(acc + i + 4, fs, half, top, zero);
+        const __m128i c = normalisedFour(acc + i + 8, fs, half, top, zero);
+        const __m128i d = normalisedFour(acc + i + 12, fs, half, top, zero);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+    }
+#endif
+    for (; i < length; ++i) {
+        out[i] = normalised(acc[i], f);
+    }
+}
+
 }  // namespace
 
 uint8_t* imageBufferSetup(uint16_t width, uint16_t height, ImageBuffer& image) {
@@ -249,7 +296,21 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
     }
     const size_t lineLength = static_cast<size_t>(dw) * 3;
     float* acc = job.accumulator;
-    std::memset(acc + lineLength * firstRow, 0, lineLength * (endRow - firstRow) * sizeof(float));
+    // Each target row is cleared when first touched and normalised as soon as it is
+    // complete, while it is still in the cache.
+    unsigned cleared = firstRow;
+    unsigned finished = firstRow;
+    const auto touch = [&](unsigned y) {
+        for (; cleared <= y; ++cleared) {
+            std::memset(acc + lineLength * cleared, 0, lineLength * sizeof(float));
+        }
+    };
+    const auto finishBefore = [&](unsigned end) {
+        for (; finished < end; ++finished) {
+            normaliseRow(acc + lineLength * finished, job.target + lineLength * finished,
+                         lineLength, job.factor);
+        }
+    };
 
     // The source rows that reach the band: from the one holding the band's top edge to
     // the one holding its bottom edge. The row counter v and the current target row
@@ -258,7 +319,6 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
     const auto endSource = static_cast<unsigned>((uint64_t{endRow} * sh + dh - 1) / dh);
     unsigned current = static_cast<unsigned>(uint64_t{firstSource} * dh / sh);
     unsigned v = static_cast<unsigned>(uint64_t{firstSource} * dh % sh);
-    const auto inBand = [&](unsigned y) { return y >= firstRow && y < endRow; };
     for (unsigned r = firstSource; r < endSource; ++r) {
         const uint8_t* s = job.source + static_cast<size_t>(r) * job.sourceStride;
         float* row = acc + lineLength * current;
@@ -266,15 +326,21 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
         if (v > sh) {
             const float wy1 = share(v - sh, dh);
             const float wy0 = complement(wy1);
-            if (inBand(current) && inBand(current + 1)) {
+            const bool top = current >= firstRow;
+            const bool bottom = current + 1 < endRow;
+            if (top && bottom) {
+                touch(current + 1);
                 addSplitRow(s, job.columns, dw, row, row + lineLength, wy0, wy1);
-            } else if (inBand(current)) {
+            } else if (top) {
+                touch(current);
                 addWeightedRow(s, job.columns, dw, row, wy0);
             } else {
+                touch(current + 1);
                 addWeightedRow(s, job.columns, dw, row + lineLength, wy1);
             }
             ++current;
         } else {
+            touch(current);
             addInnerRow(s, job.columns, dw, row);
             if (v == sh) {
                 ++current;
@@ -283,19 +349,10 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
         if (v >= sh) {
             v -= sh;
         }
+        finishBefore(current < endRow ? current : endRow);
     }
-
-    // Normalise to the average, rounded half up; a sum that single precision pushed
-    // past 255 is held at 255 rather than wrapping.
-    const double f = job.factor;
-    for (unsigned y = firstRow; y < endRow; ++y) {
-        uint8_t* out = job.target + lineLength * y;
-        const float* a = acc + lineLength * y;
-        for (size_t i = 0; i < lineLength; ++i) {
-            const double value = static_cast<double>(a[i]) * f + 0.5;
-            out[i] = value >= 255.0 ? 255 : static_cast<uint8_t>(value > 0.0 ? value : 0.0);
-        }
-    }
+    touch(endRow - 1);
+    finishBefore(endRow);
 }
 
 int scaleAreaAverage(const ImageBuffer& source, ImageBuffer& target, uint16_t targetWidth,

@@ -71,6 +71,13 @@ TEST(ScaleJobBands, AnySplitIntoBandsGivesTheWholeImagesBytes) {
     }
 }
 
+TEST(ScaleJobBands, WideRowsOfStrongReductionsStayWhite) {
+    // 18 bytes per target row: most of each row is normalised several bytes at a time.
+    Bytes white(static_cast<size_t>(3200) * 480 * 3, 255);
+    EXPECT_EQ(scaleInBands(white, 3200, 480, 6, 2, {1}), Bytes(6 * 2 * 3, 255));
+    EXPECT_EQ(testing::referenceScale(white, 3200, 480, 6, 2), Bytes(6 * 2 * 3, 255));
+}
+
 TEST(ScaleJobBands, EmptyOrOutOfRangeBandsWriteNothing) {
     Bytes pixels = randomPixels(20, 10, 7);
     ImageBuffer source{20, 10, 60, pixels.data()};
