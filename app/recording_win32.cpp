@@ -401,6 +401,13 @@ LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
         } else if (key->vkCode == VK_F3) {
             SendMessageA(r.mainDialog, WM_COMMAND, kIdStop, 0);
         }
+        if (r.state.tornDown.load()) {
+            // The command ran inside the main dialog's wait for a message and ended the
+            // dialog there. A message loop nested in it (a message box over the progress
+            // dialog) may have taken the wake-up that EndDialog posted, which would
+            // leave the dialog waiting for good: post another.
+            PostMessageA(r.mainDialog, WM_NULL, 0, 0);
+        }
     }
     return CallNextHookEx(r.hook, nCode, wParam, lParam);
 }

@@ -7,3 +7,10 @@ if(PEMLO_WINDOWS_BIN)
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_cancel_sweep.sh ${PEMLO_WINDOWS_BIN} 6)
     set_tests_properties(wine_harden_cancel_sweep PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
+if(PEMLO_WINDOWS_BIN)
+    # Mounts a small tmpfs (root only); skipped with exit code 77 where it cannot.
+    add_test(NAME wine_harden_diskfull
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_diskfull.sh ${PEMLO_WINDOWS_BIN})
+    set_tests_properties(wine_harden_diskfull PROPERTIES LABELS "wine;slow" TIMEOUT 300
+        SKIP_RETURN_CODE 77)
+endif()

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# End to end: the disk fills up. A small tmpfs is mounted and given to Wine as drive F:
+# (mounting needs root; without it the test is skipped with exit code 77).
+#  1. The output FLV goes to F:, which has room for about 4 KiB: the output phase fails,
+#     "There was an internal error while processing recorded data." shows once, the
+#     program ends, the FLV stays as far as it was written, no spool is left.
+#  2. The same, with the progress dialog's close box pressed while that message shows:
+#     still one message and one ending.
+#  3. The spools go to the full disk (the program runs in a folder on F:): the first
+#     frame cannot be spooled, "An error has occured while capturing a frame." shows
+#     once, the program ends, the FLV stays empty and no spool is left on F:.
+#   e2e_diskfull.sh <GDI-source Windows build folder>
+set -u
+source "$(dirname "$0")/e2e_common.sh"
+e2e_start
+
+FULL=$(mktemp -d "$RIG_ROOT/full.XXXXXX")
+if ! mount -t tmpfs -o size=64k tmpfs "$FULL" 2>"$RIG_WORK/mount.log"; then
+    echo "SKIP: cannot mount a tmpfs here ($(cat "$RIG_WORK/mount.log")); run as root"
+    rmdir "$FULL"
+    exit 77
+fi
+diskfull_exit() {
+    local rc=$?
+    rig_stop
+    local tries
+    for tries in 1 2 3 4 5; do
+        umount "$FULL" 2>/dev/null && break
+        sleep 1
+    done
+    mountpoint -q "$FULL" && umount -l "$FULL"
+    rmdir "$FULL"
+    exit "$rc"
+}
+trap diskfull_exit EXIT
+ln -s "$FULL" "$WINEPREFIX/dosdevices/f:"
+
+# Empties the disk, then fills it up to its last KIB free.
+leave_free() {  # KIB
+    rm -rf "${FULL:?}"/*
+    dd if=/dev/zero of="$FULL/filler" bs=1k count=$((64 - $1)) status=none
+}
+
+pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
+
+# Records a moving pattern for two seconds, then stops.
+record_pattern() {  # path sound
+    recorder_start
+    fill_area 100 100 640 480 640 480 "$1" "$2"
+    drv select 124 9
+    check "recording after F2 ($1)" press_start
+    rig_desktop_background ./pemlo_e2e_driver.exe pattern 100 100 600 500 2000 0 >/dev/null
+    sleep 2
+    xdotool key F3
+}
+
+# 1. The output file's disk fills up during the output phase.
+leave_free 4
+record_pattern 'F:\out.flv' 1
+mapfile -t shown < <(drv messages 60000)
+check "the output phase's failure is reported" \
+    equals "${shown[0]:-}" "There was an internal error while processing recorded data."
+check "reported once" equals "${shown[1]:-}" "1"
+check "program ended after the failure" recorder_gone
+check "the FLV stays as far as it was written" test -s "$FULL/out.flv"
+check "what was written starts as an FLV" equals "$(head -c 3 "$FULL/out.flv")" "FLV"
+echo "     FLV kept: $(stat -c %s "$FULL/out.flv") bytes; disk: $(df -k --output=avail "$FULL" | tail -1) KiB free"
+check "no preview page after the failure" test -z "$(pages)"
+check "no spool left after the failure" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+
+# 2. The close box while the failure's message shows.
+leave_free 4
+record_pattern 'F:\boxed.flv' 0
+mapfile -t shown < <(drv messages 60000 1)
+check "failure reported with the close box pressed" \
+    equals "${shown[0]:-}" "There was an internal error while processing recorded data."
+check "still reported once" equals "${shown[1]:-}" "1"
+check "program ended after the failure and the close box" recorder_gone
+check "the FLV stays after the close box" test -s "$FULL/boxed.flv"
+check "no spool left after the close box" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+
+# 3. The spools' disk is full: the program runs in a folder on F:.
+leave_free 8
+mkdir "$FULL/work"
+cd "$FULL/work" || exit 1
+RECORDER_PID=$(rig_desktop_background "$RIG_WORK/PemloRecorder.exe")
+cd "$RIG_WORK" || exit 1
+drv wait-main 20000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
+xdotool key shift
+sleep 0.3
+fill_area 100 100 640 480 640 480 'C:\spool.flv' 0
+drv select 124 9
+xdotool key F2
+mapfile -t shown < <(drv messages 60000)
+check "the spool's failure is reported" \
+    equals "${shown[0]:-}" "An error has occured while capturing a frame."
+check "reported once" equals "${shown[1]:-}" "1"
+check "program ended after the spool's failure" recorder_gone
+check "the FLV stays empty" test -e "$WINEPREFIX/drive_c/spool.flv" -a ! -s "$WINEPREFIX/drive_c/spool.flv"
+check "no thumbnail after the spool's failure" test ! -e "$WINEPREFIX/drive_c/spool.bmp"
+check "no spool left on the full disk" test ! -e "$FULL/work/temp_vid.dat" -a ! -e "$FULL/work/temp_snd.dat"
+e2e_finish
