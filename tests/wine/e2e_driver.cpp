@@ -292,9 +292,13 @@ int main(int argc, char** argv) {
         if (action != "button" && action != "close") {
             return fail("act-at: ACTION is button or close");
         }
-        HWND progress = waitFor(progressDialog, arg(4));
-        if (!progress) {
-            return fail("no progress dialog");
+        // Looked for every millisecond, so that "open" is the dialog's first moment.
+        HWND progress = nullptr;
+        for (DWORD begun = GetTickCount(); progress == nullptr; Sleep(1)) {
+            progress = progressDialog();
+            if (progress == nullptr && GetTickCount() - begun > static_cast<DWORD>(arg(4))) {
+                return fail("no progress dialog");
+            }
         }
         const int target = std::atoi(when.c_str());
         const DWORD start = GetTickCount();
