@@ -54,6 +54,17 @@ void HelperThread::wait() {
     pthread_mutex_unlock(&mutex_);
 }
 
+void HelperThread::withdraw() {
+    pthread_mutex_lock(&mutex_);
+    if (task_ != nullptr && !running_) {
+        task_ = nullptr;
+    }
+    while (task_ != nullptr) {
+        pthread_cond_wait(&changed_, &mutex_);
+    }
+    pthread_mutex_unlock(&mutex_);
+}
+
 void* HelperThread::main(void* self) {
     static_cast<HelperThread*>(self)->run();
     return nullptr;
@@ -70,10 +81,12 @@ void HelperThread::run() {
         }
         const Task task = task_;
         void* context = context_;
+        running_ = true;
         pthread_mutex_unlock(&mutex_);
         task(*this, context);
         pthread_mutex_lock(&mutex_);
         task_ = nullptr;
+        running_ = false;
         pthread_cond_broadcast(&changed_);
     }
     pthread_mutex_unlock(&mutex_);

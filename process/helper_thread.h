@@ -30,6 +30,9 @@ class HelperThread {
     void waitMark();
     // Waits until the posted task has ended.
     void wait();
+    // Takes the posted task back if the thread has not begun it yet; otherwise waits
+    // until it has ended. Either way the thread is then free for the next task.
+    void withdraw();
 
   private:
     static void* main(void* self);
@@ -40,7 +43,8 @@ class HelperThread {
     pthread_cond_t changed_ = PTHREAD_COND_INITIALIZER;
     bool started_ = false;
     bool quit_ = false;
-    Task task_ = nullptr;  // set while a task is posted or running
+    Task task_ = nullptr;   // set while a task is posted or running
+    bool running_ = false;  // the thread has begun the task
     void* context_ = nullptr;
     bool marked_ = false;
 };

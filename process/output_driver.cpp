@@ -68,12 +68,14 @@ int readFrame(FrameSpool& frames, const CaptureRect& capture, FrameSlot& slot) {
 }
 
 // The scaling of one frame (to the output size and, when wanted, to the preview size)
-// cut into bands of target rows that both threads take in turn.
+// cut into bands of target rows that both threads take in turn. Neither thread waits
+// for the other to begin: bands that nobody has taken yet go to whoever asks first.
 struct ScaleBands {
     ScaleJob jobs[2];
     unsigned bandRows[2] = {1, 1};
     unsigned bandCount[2] = {0, 0};
     std::atomic<unsigned> next{0};
+    std::atomic<unsigned> done{0};
 
     void prepare(int index, const ScaleJob& job) {
         jobs[index] = job;
@@ -83,8 +85,19 @@ struct ScaleBands {
         bandCount[index] = (job.targetHeight + bandRows[index] - 1) / bandRows[index];
     }
 
-    // Computes bands until none is left.
-    void run() {
+    void restart() {
+        next.store(0, std::memory_order_relaxed);
+        done.store(0, std::memory_order_relaxed);
+    }
+
+    unsigned total() const { return bandCount[0] + bandCount[1]; }
+
+    bool finished() const { return done.load(std::memory_order_acquire) == total(); }
+
+    // Computes bands until none is left to take. Returns true when this thread
+    // completed the last band of all.
+    bool run() {
+        bool last = false;
         for (;;) {
             unsigned band = next.fetch_add(1, std::memory_order_relaxed);
             int index = 0;
@@ -92,32 +105,47 @@ struct ScaleBands {
                 band -= bandCount[0];
                 index = 1;
                 if (band >= bandCount[1]) {
-                    return;
+                    return last;
                 }
             }
             const unsigned first = band * bandRows[index];
             scaleJobRows(jobs[index], first, first + bandRows[index]);
+            last = done.fetch_add(1, std::memory_order_acq_rel) + 1 == total();
         }
     }
 };
 
-// What the helper thread does for one frame: its share of the bands, then (unless the
-// frame is the last) reading the next frame into the other slot.
-struct HelperWork {
-    ScaleBands* bands = nullptr;
+// The next frame, read by whichever thread gets to it first.
+struct NextRead {
     FrameSpool* frames = nullptr;
     const CaptureRect* capture = nullptr;
-    FrameSlot* nextSlot = nullptr;  // null: nothing to read
-    int readResult = 0;
+    FrameSlot* slot = nullptr;  // null: nothing to read
+    std::atomic<bool> taken{false};
+    int result = 0;  // valid once the thread that took the read has finished it
+
+    // Returns true when this call took the read and did it.
+    bool take() {
+        if (slot == nullptr || taken.exchange(true, std::memory_order_acq_rel)) {
+            return false;
+        }
+        result = readFrame(*frames, *capture, *slot);
+        return true;
+    }
+};
+
+// What the helper thread does for one frame: its share of the bands, then the next
+// frame's read if this thread has not taken it yet.
+struct HelperWork {
+    ScaleBands* bands = nullptr;
+    NextRead* next = nullptr;
 };
 
 void helperTask(HelperThread& helper, void* context) {
     auto& work = *static_cast<HelperWork*>(context);
-    work.bands->run();
-    helper.mark();
-    if (work.nextSlot != nullptr) {
-        work.readResult = readFrame(*work.frames, *work.capture, *work.nextSlot);
+    if (work.bands->run()) {
+        helper.mark();
     }
+    work.next->take();
 }
 
 // The working memory of one output phase, released however the phase ends.
@@ -130,6 +158,7 @@ struct Working {
     GrowableBuffer<ScalerColumn> outputColumns;
     GrowableBuffer<ScalerColumn> previewColumns;
     ScaleBands bands;
+    NextRead nextRead;
     HelperWork helperWork;
     AudioPacer pacer;
     AudioPackets packets;
@@ -140,7 +169,7 @@ struct Working {
     Working(const Working&) = delete;
     Working& operator=(const Working&) = delete;
     ~Working() {
-        helper.wait();
+        helper.withdraw();
         imageBufferRelease(output);
         imageBufferRelease(preview);
     }
@@ -184,7 +213,7 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
     int endOfSound = 0;
     uint32_t framesDone = 0;
     int current = 0;          // the slot of the frame being written
-    bool frameReady = false;  // the helper has already read it
+    bool frameReady = false;  // read at the end of the frame before
     for (;;) {
         if (progress.cancelRequested()) {
             return 0;
@@ -218,14 +247,20 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
                 bands.prepare(1, previewJob);
             }
         }
-        bands.next.store(0, std::memory_order_relaxed);
+        bands.restart();
+        NextRead& next = work->nextRead;
+        next.frames = &frames;
+        next.capture = &capture;
+        next.slot = frame.last == 1 ? nullptr : &work->slots[1 - current];
+        next.taken.store(false, std::memory_order_relaxed);
+        next.result = 0;
         if (threaded) {
-            work->helperWork = HelperWork{&bands, &frames, &capture,
-                                          frame.last == 1 ? nullptr : &work->slots[1 - current], 0};
+            work->helperWork = HelperWork{&bands, &next};
             work->helper.post(&helperTask, &work->helperWork);
         }
         bands.run();
-        if (threaded) {
+        if (!bands.finished()) {
+            // The rest is in the helper's hands; it marks when it completes the last band.
             work->helper.waitMark();
         }
 
@@ -264,15 +299,17 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
         if (frame.last == 1) {
             return flvFinish(writer, outputFile) == 1 ? 1 : 0;
         }
-        frameReady = false;
-        if (threaded) {
+        // The next frame: read it here unless the helper has already taken it, then
+        // leave the helper free for the next task.
+        if (!next.take()) {
             work->helper.wait();
-            if (work->helperWork.readResult != 1) {
-                return 0;
-            }
-            current = 1 - current;
-            frameReady = true;
         }
+        work->helper.withdraw();
+        if (next.result != 1) {
+            return 0;
+        }
+        current = 1 - current;
+        frameReady = true;
     }
 }
 

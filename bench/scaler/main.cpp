@@ -4,6 +4,7 @@
 // measured with a pass that does not scale and taken off.
 //
 //   pemlo_bench_scaler [FRAMES]    (default 120 frames per target size)
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "process/helper_thread.h"
 #include "process/scaler.h"
 
 namespace {
@@ -40,6 +42,27 @@ std::vector<uint8_t> makeFrame(int i) {
         }
     }
     return f;
+}
+
+// The same reduction in bands of target rows shared by this thread and a helper, as the
+// output phase runs it.
+struct Shared {
+    pemlo::ScaleJob job;
+    unsigned bandRows = 1;
+    std::atomic<unsigned> next{0};
+    std::atomic<unsigned> done{0};
+    unsigned bands = 0;
+
+    void run() {
+        for (unsigned b = next.fetch_add(1); b < bands; b = next.fetch_add(1)) {
+            pemlo::scaleJobRows(job, b * bandRows, (b + 1) * bandRows);
+            done.fetch_add(1);
+        }
+    }
+};
+
+void helpScale(pemlo::HelperThread& /*helper*/, void* context) {
+    static_cast<Shared*>(context)->run();
 }
 
 double runFfmpeg(const std::string& input, int frames, const std::string& filter) {
@@ -95,16 +118,40 @@ int main(int argc, char** argv) {
             checksum += target.pixels[static_cast<size_t>(i) % (target.stride * target.height)];
         }
         const double ours = seconds(t0, Clock::now());
+
+        pemlo::HelperThread helper;
+        pemlo::GrowableBuffer<pemlo::ScalerColumn> columns;
+        Shared shared;
+        const auto t2 = Clock::now();
+        for (int i = 0; i < frames && helper.start() == 1; ++i) {
+            auto& f = source[static_cast<size_t>(i % kDistinct)];
+            pemlo::ImageBuffer src{kW, kH, kW * 3, f.data()};
+            if (pemlo::scaleJobSetup(shared.job, src, target, static_cast<uint16_t>(t[0]),
+                                     static_cast<uint16_t>(t[1]), accumulator, columns) != 1) {
+                std::fprintf(stderr, "scale failed\n");
+                return 1;
+            }
+            shared.bandRows = (static_cast<unsigned>(t[1]) + 15) / 16;
+            shared.bands = (static_cast<unsigned>(t[1]) + shared.bandRows - 1) / shared.bandRows;
+            shared.next = 0;
+            shared.done = 0;
+            helper.post(&helpScale, &shared);
+            shared.run();
+            helper.wait();
+            checksum += target.pixels[static_cast<size_t>(i) % (target.stride * target.height)];
+        }
+        const double two = seconds(t2, Clock::now());
         pemlo::imageBufferRelease(target);
         const double total =
             runFfmpeg(input, frames,
                       "scale=" + std::to_string(t[0]) + ":" + std::to_string(t[1]) + ":flags=area");
         const double theirs = total - ffmpegRead;
         std::printf(
-            "1920x1080 -> %4dx%-4d  pemlo %7.1f MP/s (%.3f s)  ffmpeg area %7.1f MP/s (%.3f s "
-            "net of reading, %.3f s in all)  ratio pemlo/ffmpeg %.2f  [check %u]\n",
-            t[0], t[1], megapixels / ours, ours, megapixels / theirs, theirs, total, theirs / ours,
-            checksum);
+            "1920x1080 -> %4dx%-4d  pemlo %7.1f MP/s (%.3f s), in bands on two threads %7.1f "
+            "MP/s (%.3f s)  ffmpeg area %7.1f MP/s (%.3f s net of reading, %.3f s in all)  ratio "
+            "pemlo/ffmpeg one thread %.2f, two threads %.2f  [check %u]\n",
+            t[0], t[1], megapixels / ours, ours, megapixels / two, two, megapixels / theirs, theirs,
+            total, theirs / ours, theirs / two, checksum);
     }
     std::remove(input.c_str());
     return 0;
