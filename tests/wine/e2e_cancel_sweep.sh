@@ -75,7 +75,7 @@ for i in $(seq 0 $((COUNT - 1))); do
     if ! press_start; then
         check "$name: recording after F2" false
         drv close-main
-        recorder_gone
+        recorder_gone_here
         continue
     fi
     seen=()
@@ -106,7 +106,7 @@ for i in $(seq 0 $((COUNT - 1))); do
             check "$name: reached the moment '$when'" test -n "${seen[0]:-}"
         fi
     fi
-    check "$name: program ended" recorder_gone
+    check "$name: program ended" recorder_gone_here
     check "$name: no spool left" test ! -e temp_vid.dat -a ! -e temp_snd.dat
 
     # What happened: a click on the button while generating may still arrive after the
@@ -132,7 +132,10 @@ for i in $(seq 0 $((COUNT - 1))); do
             check "$name: the close box keeps the FLV" test -e "$flv"
             if [ -s "$flv" ]; then
                 check "$name: kept FLV starts as an FLV" is_flv "$flv"
-                check "$name: kept FLV has frames" test "$(decoded_frames "$flv")" -ge 1
+                # At the opening moment the close may come before the first frame.
+                if [ "$kind" != close-open ]; then
+                    check "$name: kept FLV has frames" test "$(decoded_frames "$flv")" -ge 1
+                fi
             fi
             check "$name: no preview page after the close box" test -z "$page"
             ;;

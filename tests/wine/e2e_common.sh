@@ -83,6 +83,26 @@ recorder_gone() {
     return 1
 }
 
+# The same for this test's Wine prefix only, so that a recorder of another test running
+# at the same time does not count.
+recorder_gone_here() {
+    local _ pid left=""
+    for _ in $(seq 1 150); do
+        left=""
+        for pid in $(pgrep -f 'PemloRecorder\.exe'); do
+            if [ "$(ps -o stat= -p "$pid" | cut -c1)" != Z ] &&
+                tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+                left="$left $pid"
+            fi
+        done
+        [ -z "$left" ] && return 0
+        sleep 0.2
+    done
+    # shellcheck disable=SC2086
+    ps -o pid=,stat=,args= -p $left >&2
+    return 1
+}
+
 # Fills in a screen area, the output size and the path; sound on or off.
 fill_area() {  # left top width height outW outH path sound
     drv click 102

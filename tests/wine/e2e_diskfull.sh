@@ -66,7 +66,7 @@ mapfile -t shown < <(drv messages 60000)
 check "the output phase's failure is reported" \
     equals "${shown[0]:-}" "There was an internal error while processing recorded data."
 check "reported once" equals "${shown[1]:-}" "1"
-check "program ended after the failure" recorder_gone
+check "program ended after the failure" recorder_gone_here
 check "the FLV stays as far as it was written" test -s "$FULL/out.flv"
 check "what was written starts as an FLV" equals "$(head -c 3 "$FULL/out.flv")" "FLV"
 echo "     FLV kept: $(stat -c %s "$FULL/out.flv") bytes; disk: $(df -k --output=avail "$FULL" | tail -1) KiB free"
@@ -80,7 +80,7 @@ mapfile -t shown < <(drv messages 60000 1)
 check "failure reported with the close box pressed" \
     equals "${shown[0]:-}" "There was an internal error while processing recorded data."
 check "still reported once" equals "${shown[1]:-}" "1"
-check "program ended after the failure and the close box" recorder_gone
+check "program ended after the failure and the close box" recorder_gone_here
 check "the FLV stays after the close box" test -s "$FULL/boxed.flv"
 check "no spool left after the close box" test ! -e temp_vid.dat -a ! -e temp_snd.dat
 
@@ -100,7 +100,7 @@ mapfile -t shown < <(drv messages 60000)
 check "the spool's failure is reported" \
     equals "${shown[0]:-}" "An error has occured while capturing a frame."
 check "reported once" equals "${shown[1]:-}" "1"
-check "program ended after the spool's failure" recorder_gone
+check "program ended after the spool's failure" recorder_gone_here
 check "the FLV stays empty" test -e "$WINEPREFIX/drive_c/spool.flv" -a ! -s "$WINEPREFIX/drive_c/spool.flv"
 check "no thumbnail after the spool's failure" test ! -e "$WINEPREFIX/drive_c/spool.bmp"
 check "no spool left on the full disk" test ! -e "$FULL/work/temp_vid.dat" -a ! -e "$FULL/work/temp_snd.dat"
