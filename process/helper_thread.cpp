@@ -4,7 +4,7 @@ namespace pemlo {
 
 HelperThread::~HelperThread() {
     if (started_) {
-        wait();
+        withdraw();
         pthread_mutex_lock(&mutex_);
         quit_ = true;
         pthread_cond_broadcast(&changed_);

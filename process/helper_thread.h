@@ -14,7 +14,8 @@ class HelperThread {
     HelperThread() = default;
     HelperThread(const HelperThread&) = delete;
     HelperThread& operator=(const HelperThread&) = delete;
-    // Waits for a running task, then stops and joins the thread.
+    // Takes back a task not yet begun or waits for a running one, then stops and joins
+    // the thread.
     ~HelperThread();
 
     // Starts the thread. Returns 1, or 0 when the system gives no thread (the caller

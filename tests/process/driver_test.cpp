@@ -155,8 +155,11 @@ struct Replay {
             screen.frames.push_back(std::move(frame));
         }
     }
+    MemoryFile* spoolFile = nullptr;  // owned by the spool
     void record() {
-        ASSERT_EQ(spoolOpenFile(spool, screen, std::make_unique<MemoryFile>()), 1);
+        auto file = std::make_unique<MemoryFile>();
+        spoolFile = file.get();
+        ASSERT_EQ(spoolOpenFile(spool, screen, std::move(file)), 1);
         for (size_t i = 0; i < screen.frames.size(); ++i) {
             ASSERT_EQ(spoolRecordFrame(spool), 1);
         }
@@ -511,6 +514,53 @@ TEST(OutputDriver, FailsCleanlyAndStopsOnCancel) {
         EXPECT_EQ(run.timestamps(0x09).size(), 2u);
         EXPECT_TRUE(run.out.open) << "the caller closes (and deletes) a cancelled file";
     }
+}
+
+TEST(OutputDriver, ASpoolThatStopsReadingKeepsTheFramesBeforeIt) {
+    // The next frame is read while the current one is still being written; a frame that
+    // cannot be read must still end the file after the last whole frame, whichever
+    // thread read it.
+    DriverSetup setup;
+    Replay full;
+    full.addFrames(8);
+    full.record();
+    const uint64_t readWhileRecording = full.spoolFile->readTotal;
+    full.drive(setup, nullptr);
+    ASSERT_EQ(full.result, 1);
+    ASSERT_TRUE(full.parsed);
+    const uint64_t spoolBytes = full.spoolFile->readTotal - readWhileRecording;
+    std::vector<Bytes> fullVideo;
+    for (const auto& tag : full.tags) {
+        if (tag.type == 0x09) {
+            fullVideo.push_back(tag.data);
+        }
+    }
+    ASSERT_EQ(fullVideo.size(), 8u);
+    size_t previous = 0;
+    for (int k = 0; k < 10; ++k) {
+        SCOPED_TRACE("spool readable for " + std::to_string(k) + "/10 of its bytes");
+        Replay run;
+        run.addFrames(8);
+        run.record();
+        run.spoolFile->readBudget = run.spoolFile->readTotal + spoolBytes * k / 10;
+        run.drive(setup, nullptr);
+        EXPECT_EQ(run.result, 0);
+        ASSERT_TRUE(run.parsed);
+        std::vector<Bytes> video;
+        for (const auto& tag : run.tags) {
+            if (tag.type == 0x09) {
+                video.push_back(tag.data);
+            }
+        }
+        ASSERT_LT(video.size(), 8u);
+        EXPECT_GE(video.size(), previous);
+        previous = video.size();
+        for (size_t i = 0; i < video.size(); ++i) {
+            EXPECT_EQ(video[i], fullVideo[i]) << "frame " << i;
+        }
+        EXPECT_EQ(run.progress.percents.size(), video.size());
+    }
+    EXPECT_GT(previous, 0u);
 }
 
 }  // namespace
