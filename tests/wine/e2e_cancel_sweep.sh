@@ -37,11 +37,16 @@ decoded_frames() {
         -of csv=p=0 "$1" 2>/dev/null
 }
 
-# 0 when ffmpeg reads the whole FLV without a complaint.
+# 0 when ffmpeg decodes the whole FLV without a complaint and the video timestamps
+# rise from tag to tag. (The frames keep their own timing: recorded durations vary, and
+# rounding them to the nominal frame rate would make ffmpeg itself complain.)
 decodes_cleanly() {
     local errors
-    errors=$(ffmpeg -v error -i "$1" -f null - 2>&1)
+    errors=$(ffmpeg -v error -i "$1" -fps_mode passthrough -f null - 2>&1)
     [ -z "$errors" ] || { echo "     ffmpeg: ${errors:0:200}"; return 1; }
+    ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 "$1" |
+        awk 'NR > 1 && $1 <= last { print "     video timestamp " $1 " after " last; bad = 1 }
+             { last = $1 } END { exit bad }'
 }
 
 is_flv() { [ "$(head -c 3 "$1")" = "FLV" ]; }
