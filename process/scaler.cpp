@@ -295,20 +295,24 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
         return;
     }
     const size_t lineLength = static_cast<size_t>(dw) * 3;
-    float* acc = job.accumulator;
-    // Each target row is cleared when first touched and normalised as soon as it is
-    // complete, while it is still in the cache.
+    // A target row collects sums from at most two source rows' worth of rows at a time,
+    // so a band keeps its sums in two accumulator rows of its own (its first two), used
+    // in turn: each target row is cleared when first touched and normalised as soon as
+    // it is complete, while it is still in the cache.
+    const auto sums = [&](unsigned y) {
+        return job.accumulator + lineLength * (firstRow + ((y - firstRow) & 1u));
+    };
     unsigned cleared = firstRow;
     unsigned finished = firstRow;
     const auto touch = [&](unsigned y) {
         for (; cleared <= y; ++cleared) {
-            std::memset(acc + lineLength * cleared, 0, lineLength * sizeof(float));
+            std::memset(sums(cleared), 0, lineLength * sizeof(float));
         }
     };
     const auto finishBefore = [&](unsigned end) {
         for (; finished < end; ++finished) {
-            normaliseRow(acc + lineLength * finished, job.target + lineLength * finished,
-                         lineLength, job.factor);
+            normaliseRow(sums(finished), job.target + lineLength * finished, lineLength,
+                         job.factor);
         }
     };
 
@@ -321,7 +325,6 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
     unsigned v = static_cast<unsigned>(uint64_t{firstSource} * dh % sh);
     for (unsigned r = firstSource; r < endSource; ++r) {
         const uint8_t* s = job.source + static_cast<size_t>(r) * job.sourceStride;
-        float* row = acc + lineLength * current;
         v += dh;
         if (v > sh) {
             const float wy1 = share(v - sh, dh);
@@ -330,18 +333,18 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
             const bool bottom = current + 1 < endRow;
             if (top && bottom) {
                 touch(current + 1);
-                addSplitRow(s, job.columns, dw, row, row + lineLength, wy0, wy1);
+                addSplitRow(s, job.columns, dw, sums(current), sums(current + 1), wy0, wy1);
             } else if (top) {
                 touch(current);
-                addWeightedRow(s, job.columns, dw, row, wy0);
+                addWeightedRow(s, job.columns, dw, sums(current), wy0);
             } else {
                 touch(current + 1);
-                addWeightedRow(s, job.columns, dw, row + lineLength, wy1);
+                addWeightedRow(s, job.columns, dw, sums(current + 1), wy1);
             }
             ++current;
         } else {
             touch(current);
-            addInnerRow(s, job.columns, dw, row);
+            addInnerRow(s, job.columns, dw, sums(current));
             if (v == sh) {
                 ++current;
             }
