@@ -70,21 +70,9 @@ check() {
 
 equals() { [ "$1" = "$2" ] || { echo "     got '$1', want '$2'"; return 1; }; }
 
-# 0 when no process of the recorder is left (zombies awaiting their parent aside).
-recorder_gone() {
-    local waited
-    for waited in $(seq 1 150); do
-        if ! ps -eo stat=,args= | grep -v '^Z' | grep -q '[P]emloRecorder.exe'; then
-            return 0
-        fi
-        sleep 0.2
-    done
-    ps -eo pid=,stat=,args= | grep '[P]emloRecorder.exe' >&2
-    return 1
-}
-
-# The same for this test's Wine prefix only, so that a recorder of another test running
-# at the same time does not count.
+# 0 when no process of the recorder is left in this test's own Wine prefix (a recorder
+# of another test running at the same time does not count), zombies aside.
+recorder_gone() { recorder_gone_here; }
 recorder_gone_here() {
     local _ pid left=""
     for _ in $(seq 1 150); do
