@@ -22,10 +22,15 @@ for target in "${targets[@]}"; do
     fi
     mkdir -p "$build/corpus/$target" "$build/crashes"
     log="$build/fuzz_$target.log"
+    # Inputs: what earlier runs found, the seeds, and the crashes kept as regressions
+    # (that folder exists only once something has been found).
+    inputs=("$build/corpus/$target" "$source_dir/corpus/$target")
+    if [ -d "$source_dir/regressions/$target" ]; then
+        inputs+=("$source_dir/regressions/$target")
+    fi
     if ASAN_OPTIONS=detect_leaks=1 "$binary" -max_total_time="$seconds" -print_final_stats=1 \
         -rss_limit_mb=1024 -timeout=10 -artifact_prefix="$build/crashes/$target-" \
-        "$build/corpus/$target" "$source_dir/corpus/$target" "$source_dir/regressions/$target" \
-        >"$log" 2>&1; then
+        "${inputs[@]}" >"$log" 2>&1; then
         runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
         echo "fuzz: $target: $runs inputs in ${seconds} s, $cov, no failure"
