@@ -1,5 +1,5 @@
 // Synthetic recordings for the output driver's tests: a fake screen that hands the frame
-// spool computed frames and cursors, and a reader for the FLV tags the driver wrote.
+// spool computed frames and cursors.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "capture/frame_spool.h"
 #include "capture/screen_source.h"
+#include "tests/support/flv_tags.h"
 #include "tests/support/memory_file.h"
 
 namespace pemlo::testing {
@@ -89,56 +90,5 @@ class FakeScreen final : public ScreenSource {
     size_t current_ = 0;
     Bytes cursor_;
 };
-
-struct FlvTag {
-    uint8_t type = 0;
-    uint32_t timestamp = 0;
-    Bytes data;
-};
-
-// Splits an FLV file into its tags; false when the framing does not add up.
-inline bool readFlvTags(const Bytes& file, std::vector<FlvTag>& tags, uint8_t& flags) {
-    tags.clear();
-    if (file.size() < 13 || file[0] != 'F' || file[1] != 'L' || file[2] != 'V') {
-        return false;
-    }
-    flags = file[4];
-    // Each tag follows the size of the one before it (0 before the first); the file
-    // may or may not end with the last tag's size.
-    size_t at = 9;
-    uint32_t expectedPrevious = 0;
-    auto be = [&](size_t p, int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i) {
-            v = v << 8 | file[p + i];
-        }
-        return v;
-    };
-    while (at < file.size()) {
-        if (at + 4 > file.size() || be(at, 4) != expectedPrevious) {
-            return false;
-        }
-        at += 4;
-        if (at == file.size()) {
-            break;
-        }
-        if (at + 11 > file.size()) {
-            return false;
-        }
-        FlvTag tag;
-        tag.type = file[at];
-        const uint32_t size = be(at + 1, 3);
-        tag.timestamp = be(at + 4, 3) | uint32_t{file[at + 7]} << 24;
-        if (at + 11 + size > file.size()) {
-            return false;
-        }
-        tag.data.assign(file.begin() + static_cast<long>(at + 11),
-                        file.begin() + static_cast<long>(at + 11 + size));
-        expectedPrevious = 11 + size;
-        at += 11 + size;
-        tags.push_back(std::move(tag));
-    }
-    return true;
-}
 
 }  // namespace pemlo::testing
