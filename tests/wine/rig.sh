@@ -67,32 +67,30 @@ rig_on_exit() {
     exit "$rc"
 }
 
-# Starts Xvfb on the first free display from 70 upwards; several tests may race for a
-# number, so a display that fails to come up is skipped.
+# Starts Xvfb on a free display. Xvfb picks the number itself (-displayfd) and claims
+# it through its lock file, so tests starting at the same moment never share a display.
 rig_start_display() {
-    local n
-    for n in $(seq 70 130); do
-        if [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; then
-            continue
+    local numfile="$RIG_WORK/xvfb.display"
+    : >"$numfile"
+    Xvfb -displayfd 3 -screen 0 "${RIG_SIZE}x24" -nolisten tcp -noreset \
+        3>"$numfile" >"$RIG_WORK/xvfb.log" 2>&1 &
+    RIG_XVFB_PID=$!
+    local tries n
+    for tries in $(seq 1 100); do
+        if ! kill -0 "$RIG_XVFB_PID" 2>/dev/null; then
+            break
         fi
-        Xvfb ":${n}" -screen 0 "${RIG_SIZE}x24" -nolisten tcp -noreset >"$RIG_WORK/xvfb.log" 2>&1 &
-        RIG_XVFB_PID=$!
-        local tries
-        for tries in $(seq 1 50); do
-            if ! kill -0 "$RIG_XVFB_PID" 2>/dev/null; then
-                break
-            fi
-            if DISPLAY=":${n}" xdpyinfo >/dev/null 2>&1; then
-                export DISPLAY=":${n}"
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$RIG_XVFB_PID" 2>/dev/null || true
-        wait "$RIG_XVFB_PID" 2>/dev/null || true
-        RIG_XVFB_PID=""
+        n=$(tr -dc '0-9' <"$numfile")
+        if [ -n "$n" ] && DISPLAY=":${n}" xdpyinfo >/dev/null 2>&1; then
+            export DISPLAY=":${n}"
+            return 0
+        fi
+        sleep 0.1
     done
-    rig_fail "no free X display"
+    kill "$RIG_XVFB_PID" 2>/dev/null || true
+    wait "$RIG_XVFB_PID" 2>/dev/null || true
+    RIG_XVFB_PID=""
+    rig_fail "Xvfb did not start (see $RIG_WORK/xvfb.log)"
 }
 
 # A prefix made once by wineboot (about 15 s) under RIG_ROOT/template and copied for
