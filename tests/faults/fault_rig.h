@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/frame_spool.h"
+#include "capture/memory_sound_device.h"
 #include "capture/sound_recorder.h"
 #include "flv/flv_writer.h"
 #include "process/output_driver.h"
@@ -94,45 +95,6 @@ class FaultyFile final : public File {
     FaultLog& log_;
 };
 
-// A wave-input device that hands back whatever the rig put into its buffers.
-class RigSoundDevice final : public SoundDevice {
-  public:
-    std::vector<unsigned char> data[kSoundBufferCount];
-    uint32_t recorded[kSoundBufferCount] = {0, 0};
-    bool opened = false;
-
-    const void* notice(int i) const { return &data[i]; }
-
-    int open() override {
-        opened = true;
-        return 1;
-    }
-    int isOpen() const override { return opened ? 1 : 0; }
-    int prepare(int i) override {
-        data[i].assign(kSoundBufferBytes, 0);
-        return 1;
-    }
-    int queue(int /*i*/) override { return 1; }
-    int start() override { return 1; }
-    int reset() override { return 1; }
-    int stop() override { return 1; }
-    int close() override {
-        opened = false;
-        return 1;
-    }
-    void releaseBuffer(int i) override { data[i].clear(); }
-    int bufferOf(const void* token) const override {
-        for (int i = 0; i < kSoundBufferCount; ++i) {
-            if (token == &data[i]) {
-                return i;
-            }
-        }
-        return -1;
-    }
-    const unsigned char* bufferData(int i) const override { return data[i].data(); }
-    uint32_t bytesRecorded(int i) const override { return recorded[i]; }
-};
-
 class QuietProgress final : public ProgressSink {
   public:
     void showPreview(const BitmapInfoHeader& /*info*/, const uint8_t* /*pixels*/) override {
@@ -187,12 +149,12 @@ inline Bytes rigScreen(int i) {
     return pixels;
 }
 
-inline void fillTone(RigSoundDevice& device, int buffer, uint32_t bytes, uint32_t& sample) {
+inline void fillTone(MemorySoundDevice& device, int buffer, uint32_t bytes, uint32_t& sample) {
     device.recorded[buffer] = bytes;
     for (uint32_t k = 0; k + 1 < bytes; k += 2, ++sample) {
         const auto v = static_cast<int16_t>(9000.0 * std::sin(sample * 0.0712));
-        device.data[buffer][k] = static_cast<unsigned char>(static_cast<uint16_t>(v) & 0xFF);
-        device.data[buffer][k + 1] = static_cast<unsigned char>(static_cast<uint16_t>(v) >> 8);
+        device.buffers[buffer][k] = static_cast<unsigned char>(static_cast<uint16_t>(v) & 0xFF);
+        device.buffers[buffer][k + 1] = static_cast<unsigned char>(static_cast<uint16_t>(v) >> 8);
     }
 }
 
@@ -221,7 +183,7 @@ inline RigOutcome runRig(const RigPlans& plans) {
         1) {
         return out;
     }
-    RigSoundDevice device;
+    MemorySoundDevice device;
     SoundRecorder recorder;
     if (startSoundRecording(
             recorder, device,

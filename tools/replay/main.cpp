@@ -12,6 +12,7 @@
 
 #include "app/settings.h"
 #include "capture/frame_spool.h"
+#include "capture/memory_sound_device.h"
 #include "capture/screen_source.h"
 #include "capture/sound_recorder.h"
 #include "flv/flv_writer.h"
@@ -73,46 +74,6 @@ class ReplayScreen final : public ScreenSource {
     std::vector<unsigned char> cursorImage_;
 };
 
-// Returns the sound file's bytes in buffers of the size the wave-input device fills.
-class ReplaySoundDevice final : public SoundDevice {
-  public:
-    std::vector<unsigned char> buffers[kSoundBufferCount];
-    uint32_t recorded[kSoundBufferCount] = {0, 0};
-    bool opened = false;
-
-    int open() override {
-        opened = true;
-        return 1;
-    }
-    int isOpen() const override { return opened ? 1 : 0; }
-    int prepare(int i) override {
-        buffers[i].assign(kSoundBufferBytes, 0);
-        return 1;
-    }
-    int queue(int i) override {
-        recorded[i] = 0;
-        return 1;
-    }
-    int start() override { return 1; }
-    int reset() override { return 1; }
-    int stop() override { return 1; }
-    int close() override {
-        opened = false;
-        return 1;
-    }
-    void releaseBuffer(int i) override { buffers[i].clear(); }
-    int bufferOf(const void* notice) const override {
-        for (int i = 0; i < kSoundBufferCount; ++i) {
-            if (notice == &buffers[i]) {
-                return i;
-            }
-        }
-        return -1;
-    }
-    const unsigned char* bufferData(int i) const override { return buffers[i].data(); }
-    uint32_t bytesRecorded(int i) const override { return recorded[i]; }
-};
-
 class TerminalProgress final : public ProgressSink {
   public:
     // A terminal shows no pictures; the thumbnail is still written.
@@ -142,7 +103,7 @@ class TerminalProgress final : public ProgressSink {
 };
 
 int recordSound(const Options& o, const std::string& spoolPath, SoundRecorder& recorder,
-                ReplaySoundDevice& device) {
+                MemorySoundDevice& device) {
     SoundInput input;
     std::string error;
     if (!input.open(o.soundPath, error)) {
@@ -157,7 +118,7 @@ int recordSound(const Options& o, const std::string& spoolPath, SoundRecorder& r
             break;
         }
         device.recorded[i] = static_cast<uint32_t>(got);
-        if (!onSoundBufferDone(recorder, &device.buffers[i])) {
+        if (!onSoundBufferDone(recorder, device.notice(i))) {
             return fail("cannot write the sound spool");
         }
     }
@@ -167,7 +128,7 @@ int recordSound(const Options& o, const std::string& spoolPath, SoundRecorder& r
     }
     for (int i = 0; i < kSoundBufferCount; ++i) {
         device.recorded[i] = 0;
-        if (!onSoundBufferDone(recorder, &device.buffers[i])) {
+        if (!onSoundBufferDone(recorder, device.notice(i))) {
             return fail("cannot write the sound spool");
         }
     }
@@ -236,7 +197,7 @@ int run(int argc, char** argv) {
     if (!spoolOpenFile(frameSpool, screen, createTemporaryFile(scratch + ".vid.tmp"))) {
         return fail("cannot create the frame spool beside '" + o.outputPath + "'");
     }
-    ReplaySoundDevice device;
+    MemorySoundDevice device;
     SoundRecorder recorder;
     const int recordAudio = o.soundPath.empty() ? 0 : 1;
     if (recordAudio && recordSound(o, scratch + ".snd.tmp", recorder, device) != 0) {
