@@ -2,7 +2,9 @@
 // frames (ffmpeg's testsrc2 pattern), 1920 x 1080 to 1280 x 720 and 3840 x 2160 to
 // 1920 x 1080, next to ffmpeg's area scaler (-sws_flags area, one thread) on the same
 // frames in the same run. ffmpeg's time for reading the frames is measured with a pass
-// that does not scale and taken off.
+// that does not scale and taken off. The crop of the whole screen from the grabbed
+// 4-byte pixels to bottom-up packed BGR is measured the same way, next to ffmpeg's
+// vflip and bgra to bgr24 conversion and to the former pixel-by-pixel copy.
 //
 //   pemlo_bench_scaler [FRAMES]    (default 80 frames at 1920 x 1080, half as many at
 //                                  3840 x 2160)
@@ -11,11 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "process/compositing.h"
 #include "process/helper_thread.h"
 #include "process/scaler.h"
 
@@ -134,6 +138,93 @@ int measure(const std::vector<std::vector<uint8_t>>& source, const std::string& 
     return 0;
 }
 
+// The crop as it was before the four-pixel steps: one 4-byte copy per pixel, each
+// overwriting the last pixel's spare byte, bottom row first.
+void plainCrop(const uint8_t* grabbed, int pitch, int w, int h, uint8_t* out) {
+    for (int y = h - 1; y >= 0; --y) {
+        const uint8_t* src = grabbed + static_cast<size_t>(y) * pitch;
+        for (int x = 0; x + 1 < w; ++x, src += 4, out += 3) {
+            std::memcpy(out, src, 4);
+        }
+        out[0] = src[0];
+        out[1] = src[1];
+        out[2] = src[2];
+        out += 3;
+    }
+}
+
+int measureCrop(const std::vector<std::vector<uint8_t>>& source, int w, int h, int frames) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string input = std::string(tmp ? tmp : "/tmp") + "/pemlo_bench_crop.raw";
+    {
+        std::ofstream out(input, std::ios::binary);
+        std::vector<uint8_t> grabbed(size_t{4} * w * h);
+        for (const auto& f : source) {
+            for (size_t i = 0, j = 0; j < f.size(); i += 4, j += 3) {
+                grabbed[i] = f[j];
+                grabbed[i + 1] = f[j + 1];
+                grabbed[i + 2] = f[j + 2];
+                grabbed[i + 3] = 0xFF;
+            }
+            out.write(reinterpret_cast<const char*>(grabbed.data()),
+                      static_cast<std::streamsize>(grabbed.size()));
+        }
+    }
+    std::vector<std::vector<uint8_t>> grabbed;
+    {
+        std::ifstream in(input, std::ios::binary);
+        std::vector<uint8_t> all{std::istreambuf_iterator<char>(in),
+                                 std::istreambuf_iterator<char>()};
+        const size_t bytes = size_t{4} * w * h;
+        for (int i = 0; i < kDistinct; ++i) {
+            grabbed.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(bytes * i),
+                                 all.begin() + static_cast<std::ptrdiff_t>(bytes * (i + 1)));
+        }
+    }
+    const double megapixels = double{1.0} * w * h * frames / 1e6;
+    pemlo::GrowableBuffer<uint8_t> out;
+    unsigned checksum = 0;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        const auto& g = grabbed[static_cast<size_t>(i % kDistinct)];
+        if (pemlo::cropFrame(g.data(), g.size(), static_cast<uint16_t>(w * 4), 0, 0, w, h, out) !=
+            1) {
+            return 1;
+        }
+        checksum += out.data()[static_cast<size_t>(i) * 7919 % out.size()];
+    }
+    const double ours = seconds(t0, Clock::now());
+    std::vector<uint8_t> plainOut(size_t{3} * w * h);
+    const auto t1 = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        plainCrop(grabbed[static_cast<size_t>(i % kDistinct)].data(), w * 4, w, h, plainOut.data());
+        checksum += plainOut[static_cast<size_t>(i) * 7919 % plainOut.size()];
+    }
+    const double plain = seconds(t1, Clock::now());
+    const std::string read =
+        "ffmpeg -v error -threads 1 -filter_threads 1 -f rawvideo -pix_fmt "
+        "bgra -s " +
+        size(w, h) + " -stream_loop " + std::to_string(frames / kDistinct - 1) + " -i " + input;
+    auto t2 = Clock::now();
+    int status = runCommand(read + " -f null -");
+    const double reading = seconds(t2, Clock::now());
+    t2 = Clock::now();
+    status |= runCommand(read + " -vf vflip,format=bgr24 -f null -");
+    const double total = seconds(t2, Clock::now());
+    std::remove(input.c_str());
+    if (status != 0) {
+        return 1;
+    }
+    const double theirs = total - reading;
+    std::printf(
+        "crop %s bgra -> bottom-up bgr24, %d frames: pemlo %7.1f MP/s (%.3f s), former copy %7.1f "
+        "MP/s (%.3f s); ffmpeg vflip+format %7.1f MP/s (%.3f s net of reading); speed "
+        "pemlo/ffmpeg %.2f, pemlo/former %.2f  [check %u]\n",
+        size(w, h).c_str(), frames, megapixels / ours, ours, megapixels / plain, plain,
+        megapixels / theirs, theirs, theirs / ours, plain / ours, checksum);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +257,7 @@ int main(int argc, char** argv) {
         const int n =
             s[0] > 1920 ? std::max(kDistinct, frames / 2 / kDistinct * kDistinct) : frames;
         failed |= measure(source, input, s[0], s[1], s[2], s[3], n);
+        failed |= measureCrop(source, s[0], s[1], n);
     }
     std::remove(input.c_str());
     return failed;
