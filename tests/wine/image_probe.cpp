@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "process/compositing.h"
 #include "process/scaler.h"
 #include "tests/process/reference_scaler.h"
 
@@ -89,9 +90,39 @@ void scaleCase(int sw, int sh, int dw, int dh) {
     }
 }
 
+// The crop of a rectangle ending at the grabbed image's last byte, next to the pixels
+// picked one by one.
+void cropCase(int left, int width, int height, int slack) {
+    const int pitch = (left + width) * 4 + slack;
+    Bytes screen = pattern(pitch / 3 + 1, height + 1, 0);
+    screen.resize(static_cast<size_t>(pitch) * (height + 1) - static_cast<size_t>(slack));
+    pemlo::GrowableBuffer<uint8_t> out;
+    if (pemlo::cropFrame(screen.data(), screen.size(), static_cast<uint16_t>(pitch), left, 1, width,
+                         height, out) != 1) {
+        check(false, "crop refused", left, width, height, slack, 0);
+        return;
+    }
+    const Bytes got(out.data(), out.data() + out.size());
+    Bytes want;
+    for (int y = height; y >= 1; --y) {
+        for (int x = left; x < left + width; ++x) {
+            const uint8_t* p = &screen[static_cast<size_t>(y) * pitch + static_cast<size_t>(x) * 4];
+            want.insert(want.end(), p, p + 3);
+        }
+    }
+    check(got == want, "crop", left, width, height, slack, 0);
+    std::printf("crop %d wide at %d, %d high, slack %d: %08x\n", width, left, height, slack,
+                static_cast<unsigned>(digest(got)));
+}
+
 }  // namespace
 
 int main() {
+    for (int width = 1; width <= 13; ++width) {
+        cropCase(width % 3, width, 1 + width % 3, (width % 2) * 8);
+    }
+    cropCase(0, 1920, 4, 0);
+    cropCase(5, 1023, 3, 4);
     // Sizes summed in single precision and in integers (two, four and any number of
     // pixels a column), equal sizes and the strong reductions of a preview.
     const int sizes[][4] = {
