@@ -7,8 +7,14 @@
 // same way, next to ffmpeg's vflip and bgra to bgr24 conversion and to the former
 // pixel-by-pixel copy.
 //
+// Every figure is the shortest of three runs, in processor seconds (ours on this thread,
+// ffmpeg's as a child process), except the two-thread figure, which is wall time.
+//
 //   pemlo_bench_scaler [FRAMES]    (default 80 frames at 1920 x 1080, half as many at
 //                                  3840 x 2160)
+#include <sys/resource.h>
+#include <time.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,10 +34,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kDistinct = 4;  // distinct frames, cycled
-
-double seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
 
 std::string size(int w, int h) {
     return std::to_string(w) + "x" + std::to_string(h);
@@ -66,15 +68,50 @@ int runCommand(const std::string& cmd) {
     return status;
 }
 
-double runFfmpeg(const std::string& input, int w, int h, int frames, const std::string& filter) {
+// Processor seconds of this thread, and of the finished child processes (ffmpeg): on a
+// shared machine they count only the work done, not the time spent waiting for a core.
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double childSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double wallSeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// The shortest of three runs by the given clock. A failed run gives -1.
+template <typename Run>
+double bestOfThree(double (*clock)(), Run run) {
+    double best = -1.0;
+    for (int i = 0; i < 3; ++i) {
+        const double t0 = clock();
+        if (!run()) {
+            return -1.0;
+        }
+        const double t = clock() - t0;
+        best = best < 0 || t < best ? t : best;
+    }
+    return best;
+}
+
+double runFfmpeg(const std::string& input, int w, int h, int frames, const std::string& filter,
+                 const char* format = "bgr24") {
     const int loops = frames / kDistinct - 1;
-    const std::string cmd =
-        "ffmpeg -v error -threads 1 -filter_threads 1 -f rawvideo -pix_fmt bgr24 -s " + size(w, h) +
-        " -stream_loop " + std::to_string(loops) + " -i " + input + " -vf " + filter + " -f null -";
-    const auto t0 = Clock::now();
-    const int status = runCommand(cmd);
-    const auto t1 = Clock::now();
-    return status == 0 ? seconds(t0, t1) : -1.0;
+    const std::string cmd = std::string(
+                                "ffmpeg -v error -threads 1 -filter_threads 1 -f rawvideo "
+                                "-pix_fmt ") +
+                            format + " -s " + size(w, h) + " -stream_loop " +
+                            std::to_string(loops) + " -i " + input + " -vf " + filter +
+                            " -f null -";
+    return bestOfThree(&childSeconds, [&] { return runCommand(cmd) == 0; });
 }
 
 // Scales `frames` frames cycling through `source`, on this thread alone and in bands on
@@ -82,56 +119,59 @@ double runFfmpeg(const std::string& input, int w, int h, int frames, const std::
 int measure(const std::vector<std::vector<uint8_t>>& source, const std::string& input, int sw,
             int sh, int dw, int dh, int frames) {
     const double megapixels = double{1.0} * sw * sh * frames / 1e6;
-    const double ffmpegRead = runFfmpeg(input, sw, sh, frames, "null");
     pemlo::ImageBuffer target;
     pemlo::GrowableBuffer<float> accumulator;
     unsigned checksum = 0;
-    const auto t0 = Clock::now();
-    for (int i = 0; i < frames; ++i) {
+    const auto sourceOf = [&](int i) {
         const auto& f = source[static_cast<size_t>(i % kDistinct)];
-        pemlo::ImageBuffer src{static_cast<uint16_t>(sw), static_cast<uint16_t>(sh),
-                               static_cast<uint16_t>(sw * 3), const_cast<uint8_t*>(f.data())};
-        if (pemlo::scaleAreaAverage(src, target, static_cast<uint16_t>(dw),
-                                    static_cast<uint16_t>(dh), accumulator) != 1) {
-            std::fprintf(stderr, "scale failed\n");
-            return 1;
+        return pemlo::ImageBuffer{static_cast<uint16_t>(sw), static_cast<uint16_t>(sh),
+                                  static_cast<uint16_t>(sw * 3), const_cast<uint8_t*>(f.data())};
+    };
+    const double ours = bestOfThree(&threadSeconds, [&] {
+        for (int i = 0; i < frames; ++i) {
+            if (pemlo::scaleAreaAverage(sourceOf(i), target, static_cast<uint16_t>(dw),
+                                        static_cast<uint16_t>(dh), accumulator) != 1) {
+                return false;
+            }
+            checksum +=
+                target.pixels[static_cast<size_t>(i) * 7919 % (target.stride * target.height)];
         }
-        checksum += target.pixels[static_cast<size_t>(i) * 7919 % (target.stride * target.height)];
-    }
-    const double ours = seconds(t0, Clock::now());
+        return true;
+    });
 
     pemlo::HelperThread helper;
     pemlo::GrowableBuffer<pemlo::ScalerColumn> columns;
     Shared shared;
-    const auto t2 = Clock::now();
-    for (int i = 0; i < frames && helper.start() == 1; ++i) {
-        const auto& f = source[static_cast<size_t>(i % kDistinct)];
-        pemlo::ImageBuffer src{static_cast<uint16_t>(sw), static_cast<uint16_t>(sh),
-                               static_cast<uint16_t>(sw * 3), const_cast<uint8_t*>(f.data())};
-        if (pemlo::scaleJobSetup(shared.job, src, target, static_cast<uint16_t>(dw),
-                                 static_cast<uint16_t>(dh), accumulator, columns) != 1) {
-            std::fprintf(stderr, "scale failed\n");
-            return 1;
+    const double two = bestOfThree(&wallSeconds, [&] {
+        for (int i = 0; i < frames; ++i) {
+            if (helper.start() != 1 ||
+                pemlo::scaleJobSetup(shared.job, sourceOf(i), target, static_cast<uint16_t>(dw),
+                                     static_cast<uint16_t>(dh), accumulator, columns) != 1) {
+                return false;
+            }
+            shared.bandRows = (static_cast<unsigned>(dh) + 15) / 16;
+            shared.bands = (static_cast<unsigned>(dh) + shared.bandRows - 1) / shared.bandRows;
+            shared.next = 0;
+            shared.done = 0;
+            helper.post(&helpScale, &shared);
+            shared.run();
+            helper.wait();
+            checksum +=
+                target.pixels[static_cast<size_t>(i) * 7919 % (target.stride * target.height)];
         }
-        shared.bandRows = (static_cast<unsigned>(dh) + 15) / 16;
-        shared.bands = (static_cast<unsigned>(dh) + shared.bandRows - 1) / shared.bandRows;
-        shared.next = 0;
-        shared.done = 0;
-        helper.post(&helpScale, &shared);
-        shared.run();
-        helper.wait();
-        checksum += target.pixels[static_cast<size_t>(i) * 7919 % (target.stride * target.height)];
-    }
-    const double two = seconds(t2, Clock::now());
+        return true;
+    });
     pemlo::imageBufferRelease(target);
+    const double ffmpegRead = runFfmpeg(input, sw, sh, frames, "null");
     const double total = runFfmpeg(input, sw, sh, frames, "scale=" + size(dw, dh) + ":flags=area");
-    if (ffmpegRead < 0 || total < 0) {
+    if (ours < 0 || two < 0 || ffmpegRead < 0 || total < 0) {
+        std::fprintf(stderr, "a run failed\n");
         return 1;
     }
     const double theirs = total - ffmpegRead;
     std::printf(
         "%s -> %-9s %d frames: pemlo %7.1f MP/s (%.3f s), in bands on two threads %7.1f MP/s "
-        "(%.3f s); ffmpeg area %7.1f MP/s (%.3f s net of reading, %.3f s in all); speed "
+        "(%.3f s wall); ffmpeg area %7.1f MP/s (%.3f s net of reading, %.3f s in all); speed "
         "pemlo/ffmpeg one thread %.2f, two threads %.2f  [check %u]\n",
         size(sw, sh).c_str(), size(dw, dh).c_str(), frames, megapixels / ours, ours,
         megapixels / two, two, megapixels / theirs, theirs, total, theirs / ours, theirs / two,
@@ -141,7 +181,7 @@ int measure(const std::vector<std::vector<uint8_t>>& source, const std::string& 
 
 // The crop as it was before the four-pixel steps: one 4-byte copy per pixel, each
 // overwriting the last pixel's spare byte, bottom row first.
-void plainCrop(const uint8_t* grabbed, int pitch, int w, int h, uint8_t* out) {
+void formerCrop(const uint8_t* grabbed, int pitch, int w, int h, uint8_t* out) {
     for (int y = h - 1; y >= 0; --y) {
         const uint8_t* src = grabbed + static_cast<size_t>(y) * pitch;
         for (int x = 0; x + 1 < w; ++x, src += 4, out += 3) {
@@ -157,72 +197,57 @@ void plainCrop(const uint8_t* grabbed, int pitch, int w, int h, uint8_t* out) {
 int measureCrop(const std::vector<std::vector<uint8_t>>& source, int w, int h, int frames) {
     const char* tmp = std::getenv("TMPDIR");
     const std::string input = std::string(tmp ? tmp : "/tmp") + "/pemlo_bench_crop.raw";
-    {
-        std::ofstream out(input, std::ios::binary);
-        std::vector<uint8_t> grabbed(size_t{4} * w * h);
-        for (const auto& f : source) {
-            for (size_t i = 0, j = 0; j < f.size(); i += 4, j += 3) {
-                grabbed[i] = f[j];
-                grabbed[i + 1] = f[j + 1];
-                grabbed[i + 2] = f[j + 2];
-                grabbed[i + 3] = 0xFF;
-            }
-            out.write(reinterpret_cast<const char*>(grabbed.data()),
-                      static_cast<std::streamsize>(grabbed.size()));
-        }
-    }
     std::vector<std::vector<uint8_t>> grabbed;
     {
-        std::ifstream in(input, std::ios::binary);
-        std::vector<uint8_t> all{std::istreambuf_iterator<char>(in),
-                                 std::istreambuf_iterator<char>()};
-        const size_t bytes = size_t{4} * w * h;
-        for (int i = 0; i < kDistinct; ++i) {
-            grabbed.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(bytes * i),
-                                 all.begin() + static_cast<std::ptrdiff_t>(bytes * (i + 1)));
+        std::ofstream out(input, std::ios::binary);
+        for (const auto& f : source) {
+            grabbed.emplace_back(size_t{4} * w * h);
+            for (size_t i = 0, j = 0; j < f.size(); i += 4, j += 3) {
+                grabbed.back()[i] = f[j];
+                grabbed.back()[i + 1] = f[j + 1];
+                grabbed.back()[i + 2] = f[j + 2];
+                grabbed.back()[i + 3] = 0xFF;
+            }
+            out.write(reinterpret_cast<const char*>(grabbed.back().data()),
+                      static_cast<std::streamsize>(grabbed.back().size()));
         }
     }
     const double megapixels = double{1.0} * w * h * frames / 1e6;
     pemlo::GrowableBuffer<uint8_t> out;
+    std::vector<uint8_t> formerOut(size_t{3} * w * h);
     unsigned checksum = 0;
-    const auto t0 = Clock::now();
-    for (int i = 0; i < frames; ++i) {
-        const auto& g = grabbed[static_cast<size_t>(i % kDistinct)];
-        if (pemlo::cropFrame(g.data(), g.size(), static_cast<uint16_t>(w * 4), 0, 0, w, h, out) !=
-            1) {
-            return 1;
+    const double ours = bestOfThree(&threadSeconds, [&] {
+        for (int i = 0; i < frames; ++i) {
+            const auto& g = grabbed[static_cast<size_t>(i % kDistinct)];
+            if (pemlo::cropFrame(g.data(), g.size(), static_cast<uint16_t>(w * 4), 0, 0, w, h,
+                                 out) != 1) {
+                return false;
+            }
+            checksum += out.data()[static_cast<size_t>(i) * 7919 % out.size()];
         }
-        checksum += out.data()[static_cast<size_t>(i) * 7919 % out.size()];
-    }
-    const double ours = seconds(t0, Clock::now());
-    std::vector<uint8_t> plainOut(size_t{3} * w * h);
-    const auto t1 = Clock::now();
-    for (int i = 0; i < frames; ++i) {
-        plainCrop(grabbed[static_cast<size_t>(i % kDistinct)].data(), w * 4, w, h, plainOut.data());
-        checksum += plainOut[static_cast<size_t>(i) * 7919 % plainOut.size()];
-    }
-    const double plain = seconds(t1, Clock::now());
-    const std::string read =
-        "ffmpeg -v error -threads 1 -filter_threads 1 -f rawvideo -pix_fmt "
-        "bgra -s " +
-        size(w, h) + " -stream_loop " + std::to_string(frames / kDistinct - 1) + " -i " + input;
-    auto t2 = Clock::now();
-    int status = runCommand(read + " -f null -");
-    const double reading = seconds(t2, Clock::now());
-    t2 = Clock::now();
-    status |= runCommand(read + " -vf vflip,format=bgr24 -f null -");
-    const double total = seconds(t2, Clock::now());
+        return true;
+    });
+    const double former = bestOfThree(&threadSeconds, [&] {
+        for (int i = 0; i < frames; ++i) {
+            formerCrop(grabbed[static_cast<size_t>(i % kDistinct)].data(), w * 4, w, h,
+                       formerOut.data());
+            checksum += formerOut[static_cast<size_t>(i) * 7919 % formerOut.size()];
+        }
+        return true;
+    });
+    const double reading = runFfmpeg(input, w, h, frames, "null", "bgra");
+    const double total = runFfmpeg(input, w, h, frames, "vflip,format=bgr24", "bgra");
     std::remove(input.c_str());
-    if (status != 0) {
+    if (ours < 0 || reading < 0 || total < 0) {
         return 1;
     }
     const double theirs = total - reading;
     std::printf(
-        "crop %s bgra -> bottom-up bgr24, %d frames: pemlo %7.1f MP/s (%.3f s), former copy %7.1f "
-        "MP/s (%.3f s); ffmpeg vflip+format %7.1f MP/s (%.3f s net of reading); speed "
+        "crop %s bgra -> bottom-up bgr24, %d frames: pemlo %7.1f MP/s (%.3f s), former copy "
+        "%7.1f MP/s (%.3f s); ffmpeg vflip+format %7.1f MP/s (%.3f s net of reading); speed "
         "pemlo/ffmpeg %.2f, pemlo/former %.2f  [check %u]\n",
-        size(w, h).c_str(), frames, megapixels / ours, ours, megapixels / plain, plain,
-        megapixels / theirs, theirs, theirs / ours, plain / ours, checksum);
+        size(w, h).c_str(), frames, megapixels / ours, ours, megapixels / former, former,
+        megapixels / theirs, theirs, theirs / ours, former / ours, checksum);
     return 0;
 }
 
