@@ -239,22 +239,44 @@ bool isPowerOfTwo(unsigned n) {
 // Along one axis of n source pixels reduced to m, every share is a multiple of
 // g / m with g = gcd(n, m); when m / g is a power of two, a share is k / (m / g) exactly
 // in single precision, and so is every product of two shares. A target pixel gathers
-// n / g units across (a whole source pixel is m / g units).
-void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsigned dh,
-                     ScalerColumn* columns) {
-    job.integerSums = false;
+// n / g units across (a whole source pixel is m / g units). Returns the largest sum of
+// a target pixel's bytes in units when the job can sum in integers, 0 otherwise.
+uint32_t integerSumLimit(unsigned sw, unsigned sh, unsigned dw, unsigned dh) {
     const unsigned gx = greatestCommonDivisor(sw, dw);
     const unsigned gy = greatestCommonDivisor(sh, dh);
-    const unsigned columnUnits = dw / gx;
-    const unsigned rowUnits = dh / gy;
     // The row sums are kept in 16 bits; the full sums must stay below 2^24 units so that
     // every partial single-precision sum is exact.
     const uint64_t rowSumMax = uint64_t{255} * (sh / gy);
     const uint64_t sumMax = rowSumMax * (sw / gx);
-    if (!isPowerOfTwo(columnUnits) || !isPowerOfTwo(rowUnits) || rowSumMax > 0xFFFF ||
+    if (!isPowerOfTwo(dw / gx) || !isPowerOfTwo(dh / gy) || rowSumMax > 0xFFFF ||
         sumMax >= (uint64_t{1} << 24)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(sumMax);
+}
+
+// Sums up to this many units are normalised through a table of their bytes, kept after
+// the column table.
+constexpr uint32_t kMaxTabledSum = 0xFFFF;
+
+size_t byteTableColumns(uint32_t sumLimit) {
+    return sumLimit == 0 || sumLimit > kMaxTabledSum
+               ? 0
+               : (size_t{sumLimit} + sizeof(ScalerColumn)) / sizeof(ScalerColumn);
+}
+
+void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsigned dh,
+                     ScalerColumn* columns, double factor) {
+    job.integerSums = false;
+    job.termCount = 0;
+    job.byteOfSum = nullptr;
+    const uint32_t sumLimit = integerSumLimit(sw, sh, dw, dh);
+    if (sumLimit == 0) {
         return;
     }
+    const unsigned columnUnits = dw / greatestCommonDivisor(sw, dw);
+    const unsigned rowUnits = dh / greatestCommonDivisor(sh, dh);
+    const uint64_t rowSumMax = uint64_t{255} * (sh / greatestCommonDivisor(sh, dh));
     for (unsigned t = 0; t < dw; ++t) {
         columns[t].spillInUnits =
             static_cast<uint32_t>(columns[t].spillIn * static_cast<float>(columnUnits));
@@ -269,7 +291,6 @@ void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsig
         terms = std::max(
             terms, c.whole + (c.spillInUnits != 0 ? 1u : 0u) + (c.lastShareUnits != 0 ? 1u : 0u));
     }
-    job.termCount = 0;
     if (terms <= 4 && columnUnits <= 0x4000 && rowSumMax <= 0x7FFF) {
         job.termCount = terms <= 2 ? 2 : 4;
         for (unsigned t = 0; t < dw; ++t) {
@@ -292,6 +313,15 @@ void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsig
     job.columnUnits = columnUnits;
     job.rowUnits = rowUnits;
     job.sumScale = 1.0f / static_cast<float>(columnUnits * rowUnits);
+    if (byteTableColumns(sumLimit) != 0) {
+        // The byte of every possible sum, by the very arithmetic of the single-precision
+        // pass: the sum in units times sumScale is its exact single-precision sum.
+        auto* table = reinterpret_cast<uint8_t*>(columns + dw);
+        for (uint32_t sum = 0; sum <= sumLimit; ++sum) {
+            table[sum] = normalised(static_cast<float>(sum) * job.sumScale, factor);
+        }
+        job.byteOfSum = table;
+    }
 }
 
 // line[i] = w x s[i] (or line[i] += w x s[i] when `add`), for n bytes; the sums stay
@@ -322,10 +352,11 @@ void addWeightedLine(const uint8_t* s, size_t n, unsigned w, uint16_t* line, boo
 
 #if defined(__SSE2__)
 // Columns [first, end) of one line of row sums (`line` indexed like the source row) into
-// single-precision sums at `out`: each column's three sums are formed from pairs of its
-// pixels with one multiply-add, the fourth lane (the next pixel's first sum) is dropped.
+// single-precision sums at `out`, or straight into target bytes at `bytes` when the job
+// has a byte table: each column's three sums are formed from pairs of its pixels with
+// one multiply-add, the fourth lane (the next pixel's first sum) is dropped.
 void sumColumnsInPairs(const ScaleJob& job, const uint16_t* line, unsigned first, unsigned end,
-                       float* out) {
+                       float* out, uint8_t* bytes) {
     const __m128 scale = _mm_set1_ps(job.sumScale);
     const auto unitsOf = [](const uint16_t* units) {
         return _mm_set1_epi32(static_cast<int>(units[0] | (uint32_t{units[1]} << 16)));
@@ -340,6 +371,15 @@ void sumColumnsInPairs(const ScaleJob& job, const uint16_t* line, unsigned first
         __m128i sum = _mm_madd_epi16(pair(p), unitsOf(c.termUnits));
         if (job.termCount > 2) {
             sum = _mm_add_epi32(sum, _mm_madd_epi16(pair(p + 6), unitsOf(c.termUnits + 2)));
+        }
+        if (job.byteOfSum != nullptr) {
+            alignas(16) uint32_t units[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(units), sum);
+            bytes[0] = job.byteOfSum[units[0]];
+            bytes[1] = job.byteOfSum[units[1]];
+            bytes[2] = job.byteOfSum[units[2]];
+            bytes += 3;
+            continue;
         }
         const __m128 sums = _mm_mul_ps(_mm_cvtepi32_ps(sum), scale);
         if (t + 1 < end) {
@@ -396,15 +436,16 @@ bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsign
         }
         float* sums = job.accumulator + lineLength * y + size_t{firstColumn} * 3;
         float* out = sums;
+        uint8_t* bytes = job.target + lineLength * y + size_t{firstColumn} * 3;
         unsigned t = firstColumn;
 #if defined(__SSE2__)
         if (job.termCount != 0) {
-            sumColumnsInPairs(job, line - begin, t, endColumn, out);
+            sumColumnsInPairs(job, line - begin, t, endColumn, out, bytes);
             out += size_t{endColumn - t} * 3;
             t = endColumn;
         }
 #endif
-        for (; t < endColumn; ++t, out += 3) {
+        for (; t < endColumn; ++t, out += 3, bytes += 3) {
             const ScalerColumn& span = job.columns[t];
             const uint16_t* p = line + (span.first - begin);
             uint32_t a0 = 0;
@@ -431,12 +472,20 @@ bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsign
                 a1 += span.lastShareUnits * p[1];
                 a2 += span.lastShareUnits * p[2];
             }
+            if (job.byteOfSum != nullptr) {
+                bytes[0] = job.byteOfSum[a0];
+                bytes[1] = job.byteOfSum[a1];
+                bytes[2] = job.byteOfSum[a2];
+                continue;
+            }
             out[0] = static_cast<float>(a0) * job.sumScale;
             out[1] = static_cast<float>(a1) * job.sumScale;
             out[2] = static_cast<float>(a2) * job.sumScale;
         }
-        normaliseRow(sums, job.target + lineLength * y + size_t{firstColumn} * 3,
-                     size_t{endColumn - firstColumn} * 3, job.factor);
+        if (job.byteOfSum == nullptr) {
+            normaliseRow(sums, job.target + lineLength * y + size_t{firstColumn} * 3,
+                         size_t{endColumn - firstColumn} * 3, job.factor);
+        }
     }
     return true;
 }
@@ -482,16 +531,20 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
         sw > kMaxScalerSource || sh > kMaxScalerSource || source.stride != sw * 3) {
         return 0;
     }
-    if (accumulator.resize(static_cast<size_t>(dw) * 3 * dh) == 0 || columns.resize(dw) == 0) {
+    const size_t tableColumns = byteTableColumns(integerSumLimit(sw, sh, dw, dh));
+    if (accumulator.resize(static_cast<size_t>(dw) * 3 * dh) == 0 ||
+        columns.resize(dw + tableColumns) == 0) {
         return 0;
     }
     if (imageBufferSetup(targetWidth, targetHeight, target) == nullptr) {
         return 0;
     }
     buildSpans(sw, dw, columns.data());
-    planIntegerSums(job, sw, sh, dw, dh, columns.data());
     const auto area = static_cast<uint32_t>(dw * dh);
     const auto sourceArea = static_cast<uint32_t>(sw * sh);
+    const auto factor = static_cast<double>(
+        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
+    planIntegerSums(job, sw, sh, dw, dh, columns.data(), factor);
     job.source = source.pixels;
     job.sourceWidth = sw;
     job.sourceHeight = sh;
@@ -501,8 +554,7 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
     job.targetHeight = dh;
     job.accumulator = accumulator.data();
     job.columns = columns.data();
-    job.factor = static_cast<double>(
-        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
+    job.factor = factor;
     return 1;
 }
 

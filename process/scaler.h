@@ -80,11 +80,14 @@ struct ScaleJob {
     // signed 16-bit products (the columns' termStart and termUnits are then set); 0
     // otherwise.
     unsigned termCount = 0;
+    // When the largest sum is small enough: the target byte of every sum in units, kept
+    // after the column table.
+    const uint8_t* byteOfSum = nullptr;
 };
 
 // Checks the call as scaleAreaAverage does, sizes the target, the accumulator and
-// `columns` (one per target column, kept by the caller from call to call) and fills
-// `job`. Returns 1, or 0 without touching the target.
+// `columns` (one per target column, then the job's byte table if it has one; kept by
+// the caller from call to call) and fills `job`. Returns 1, or 0 without touching the target.
 int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
                   uint16_t targetWidth, uint16_t targetHeight, GrowableBuffer<float>& accumulator,
                   GrowableBuffer<ScalerColumn>& columns);

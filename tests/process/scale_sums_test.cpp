@@ -19,25 +19,29 @@ struct Case {
     int sw, sh, dw, dh;
     bool integerSums;
     unsigned termCount;
+    bool byteTable;
 };
 
 // Sizes and the way each one is summed: two or four terms per column at a time, one
-// pixel at a time in integers, or in single precision.
+// pixel at a time in integers, or in single precision; integer sums become bytes
+// through a table or through the single-precision normalisation.
 constexpr Case kCases[] = {
-    {96, 54, 64, 36, true, 2},    // 1.5 both ways, as 1920 x 1080 to 1280 x 720
-    {3840, 4, 1920, 2, true, 2},  // 2 both ways
-    {50, 50, 50, 50, true, 2},    // equal sizes
-    {90, 20, 30, 5, true, 4},     // 3 across, 4 down
-    {28, 24, 16, 6, true, 4},     // 1.75 across: up to three pixels a column
-    {35, 16, 8, 4, true, 0},      // 4.375 across: up to six pixels a column
-    {6, 129, 4, 1, true, 0},      // row sums up to 255 x 129, past signed 16 bits
-    {6, 257, 4, 1, true, 0},      // row sums up to 255 x 257, the most 16 bits hold
-    {256, 256, 1, 1, true, 0},    // sums up to 255 x 65,536, just below 2^24
-    {6, 258, 4, 1, false, 0},     // row sums past 16 bits
-    {300, 256, 1, 1, false, 0},   // sums past 2^24
-    {57, 20, 15, 5, false, 0},    // shares in fifteenths across
-    {4, 1, 3, 1, false, 0},       // shares in thirds
-    {1281, 721, 1280, 720, false, 0}};
+    {96, 54, 64, 36, true, 2, true},    // 1.5 both ways, as 1920 x 1080 to 1280 x 720
+    {3840, 4, 1920, 2, true, 2, true},  // 2 both ways
+    {50, 50, 50, 50, true, 2, true},    // equal sizes
+    {90, 20, 30, 5, true, 4, true},     // 3 across, 4 down
+    {28, 24, 16, 6, true, 4, true},     // 1.75 across: up to three pixels a column
+    {96, 99, 64, 64, true, 2, false},   // sums up to 255 x 297, past the table
+    {35, 16, 8, 4, true, 0, true},      // 4.375 across: up to six pixels a column
+    {4, 257, 4, 1, true, 0, true},      // sums up to 65,535, the table's last byte
+    {6, 129, 4, 1, true, 0, false},     // row sums up to 255 x 129, past signed 16 bits
+    {6, 257, 4, 1, true, 0, false},     // row sums up to 255 x 257, the most 16 bits hold
+    {256, 256, 1, 1, true, 0, false},   // sums up to 255 x 65,536, just below 2^24
+    {6, 258, 4, 1, false, 0, false},    // row sums past 16 bits
+    {300, 256, 1, 1, false, 0, false},  // sums past 2^24
+    {57, 20, 15, 5, false, 0, false},   // shares in fifteenths across
+    {4, 1, 3, 1, false, 0, false},      // shares in thirds
+    {1281, 721, 1280, 720, false, 0, false}};
 
 Bytes pattern(int w, int h, int kind, unsigned seed) {
     std::mt19937 random(seed);
@@ -77,6 +81,7 @@ TEST(ScalerSums, EveryWayOfSummingGivesTheReferenceBytes) {
                       1);
             EXPECT_EQ(job.integerSums, c.integerSums) << c.sw << "x" << c.sh;
             EXPECT_EQ(job.termCount, c.termCount) << c.sw << "x" << c.sh;
+            EXPECT_EQ(job.byteOfSum != nullptr, c.byteTable) << c.sw << "x" << c.sh;
             scaleJobRows(job, 0, job.targetHeight);
             const Bytes want = testing::referenceScale(pixels, c.sw, c.sh, c.dw, c.dh);
             EXPECT_EQ(Bytes(target.pixels, target.pixels + want.size()), want)
