@@ -100,8 +100,8 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow);
 // [firstColumn, endColumn) of a prepared job and leaves every other target byte as it
 // was; each written byte equals what scaleJobRows (and scaleAreaAverage) writes there.
 // Rows and columns past the target are ignored; an empty rectangle does nothing. It
-// uses the accumulator rows firstRow and firstRow + 1, so rectangles computed at the
-// same time must not share target rows, as with bands.
+// touches only the accumulator entries of its own pixels (and per-thread memory), so
+// rectangles that do not overlap may be computed at the same time, as bands may.
 void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
                   unsigned endColumn);
 
