@@ -168,7 +168,7 @@ TEST(ToolSameFile, FindsAnInputUnderAnyOfItsNames) {
     EXPECT_EQ(tools::sameFileAs(dir / "new.flv", inputs), "");
 }
 
-TEST(ToolInputs, RefuseWhatCannotServeAndSayWhy) {
+TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
     std::string error;
