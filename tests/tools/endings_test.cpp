@@ -154,8 +154,8 @@ TEST(ToolEndings, FlvEncodeStoppedBySignalsLeavesNothing) {
         }
         EXPECT_GE(written, frame.size() / 2) << "the first frame never reached the new file";
         ::kill(pid, sig);
+        ::close(pipe[1]);  // a tool that outlived the signal sees the end of its input
         const int status = testing::finish(pid);
-        ::close(pipe[1]);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig)
             << sig << ": " << testing::describe(status);
         EXPECT_EQ(namesIn(dir.path()), before) << sig;
@@ -163,19 +163,21 @@ TEST(ToolEndings, FlvEncodeStoppedBySignalsLeavesNothing) {
     }
 }
 
-// Runs `script` as root in a mount namespace of its own, where it mounts a 2 MB tmpfs
-// on $1 (the script exits 77 when it cannot). False when no way to mount was allowed.
+// Runs `script` as root in a mount namespace of its own, after mounting a 2 MB tmpfs on
+// $1; $2 is a folder outside it, where "mounted" is left once the mount worked. False
+// when no way to mount was allowed.
 bool inSmallDisk(const std::string& script, const std::vector<std::string>& args) {
     std::string quoted;
     for (const auto& a : args) {
         quoted += " " + quote(a);
     }
     const std::string body =
-        "mount -t tmpfs -o size=2m tmpfs \"$1\" 2>/dev/null || exit 77\n" + script;
+        "mount -t tmpfs -o size=2m tmpfs \"$1\" 2>/dev/null || exit 77\n: >\"$2/mounted\"\n" +
+        script;
     for (const char* how : {"unshare -m", "unshare -rm"}) {
-        const int status = testing::shell(std::string(how) + " sh -c " + quote(body) + " sh" +
-                                          quoted + " 2>/dev/null");
-        if (status == 0) {
+        testing::shell(std::string(how) + " sh -c " + quote(body) + " sh" + quoted +
+                       " 2>/dev/null");
+        if (::access((args.at(1) + "/mounted").c_str(), F_OK) == 0) {
             return true;
         }
     }

@@ -23,7 +23,9 @@ inline ToolResult runTool(const Scratch& dir, const std::string& tool, const std
     const std::string out = dir.path() + ".out";
     const std::string err = dir.path() + ".err";
     ToolResult r;
-    r.status = shell(quote(tool) + " </dev/null " + args + " >" + quote(out) + " 2>" + quote(err));
+    // A tool that hangs is ended after two minutes (status 137), not waited for.
+    r.status = shell("timeout -s KILL 120 " + quote(tool) + " </dev/null " + args + " >" +
+                     quote(out) + " 2>" + quote(err));
     r.out = readBytes(out);
     r.err = readBytes(err);
     std::remove(out.c_str());

@@ -56,7 +56,10 @@ int createNewFile(const std::string& folder, mode_t mode, std::string& path, int
             errno = EIO;
             return -1;
         }
-        path = folder + "/.pemlo-" + letters + ".tmp";
+        path = folder;
+        path += "/.pemlo-";
+        path += letters;
+        path += ".tmp";
         SignalsHeld held;
         slot = registerForRemoval(path);
         if (slot < 0) {
