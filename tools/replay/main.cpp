@@ -54,9 +54,12 @@ struct Spools {
     std::shared_ptr<tools::Failure> frames = std::make_shared<tools::Failure>();
     std::shared_ptr<tools::Failure> sound = std::make_shared<tools::Failure>();
 
+    // "cannot write the frame spool in 'folder': No space left on device"; a failure
+    // without a system reason (memory, say) is told as a failed write.
     std::string reason(const tools::Failure& failure, const char* what) const {
-        std::string text = std::string(failure.writing ? "cannot write " : "cannot read ") + what +
-                           " in '" + folder + "'";
+        std::string text =
+            std::string(failure.err == 0 || failure.writing ? "cannot write " : "cannot read ") +
+            what + " in '" + folder + "'";
         if (failure.err != 0) {
             text += std::string(": ") + std::strerror(failure.err);
         }
@@ -179,7 +182,7 @@ int recordSound(const Options& o, const Spools& spools, SoundRecorder& recorder,
         return fail("cannot create the sound spool: " + error);
     }
     if (!startSoundRecording(recorder, device, tools::descriptorFile(fd, spools.sound))) {
-        return fail("cannot start the sound recording");
+        return fail(spools.reason(*spools.sound, "the sound spool"));
     }
     for (int i = 0;; i = (i + 1) % kSoundBufferCount) {
         const size_t got = input.read(device.buffers[i].data(), kSoundBufferBytes);
@@ -240,18 +243,19 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
         std::string line;
         if (o.fps == 0 && (durations.next(line, error) != 1 || !parseDuration(line, duration))) {
             return fail("--durations: " +
-                        (!error.empty()
-                             ? error
-                             : "line " + std::to_string(n) + " should hold the duration of frame " +
-                                   std::to_string(n) + " in milliseconds (0 to 65535)"));
+                        (!error.empty() ? error
+                                        : "'" + o.durationsPath + "' line " + std::to_string(n) +
+                                              " should hold the duration of frame " +
+                                              std::to_string(n) + " in milliseconds (0 to 65535)"));
         }
         screen.cursorShown = false;
         if (!o.cursorPath.empty() &&
             (cursors.next(line, error) != 1 ||
              !parseCursor(line, screen.cursorShown, screen.cursorX, screen.cursorY))) {
-            return fail("--cursor: " + (!error.empty() ? error
-                                                       : "line " + std::to_string(n) +
-                                                             " should hold 'x y' or '-'"));
+            return fail("--cursor: " + (!error.empty()
+                                            ? error
+                                            : "'" + o.cursorPath + "' line " + std::to_string(n) +
+                                                  " should hold 'x y' or '-'"));
         }
         if (!spoolRecordFrame(spool)) {
             return fail(spools.reason(*spools.frames, "the frame spool") + " (frame " +
