@@ -72,7 +72,7 @@ TEST(ToolEndings, ClosedOutputAndErrorDescriptorsStayOutOfTheFiles) {
 TEST(ToolEndings, ReplayStoppedBySignalsInTheOutputPhaseLeavesNothing) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
-    writeBytes(dir / "screens.raw", testing::noise(size_t{20} * 640 * 640 * 4, 6));
+    writeBytes(dir / "screens.raw", testing::noise(size_t{8} * 640 * 640 * 4, 6));
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
         writeBytes(dir / "out.flv", "old flv");
         writeBytes(dir / "out.bmp", "old bmp");

@@ -173,9 +173,45 @@ inline int finish(pid_t pid, int seconds = 120) {
     }
 }
 
+// The resident size of a running process in KiB (0 when it cannot be read).
+inline long residentKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// Like finish() (one minute at most), but ends the child as soon as its resident size
+// passes `limitKb` (then -2); `peakKb` is the largest size seen.
+inline int finishWithin(pid_t pid, long limitKb, long& peakKb) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    peakKb = 0;
+    for (;;) {
+        int status = 0;
+        const pid_t got = ::waitpid(pid, &status, WNOHANG);
+        if (got == pid) {
+            return status;
+        }
+        const long kb = residentKb(pid);
+        peakKb = kb > peakKb ? kb : peakKb;
+        if (got < 0 || kb > limitKb || std::chrono::steady_clock::now() > end) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return kb > limitKb ? -2 : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 inline std::string describe(int status) {
     if (status == -1) {
         return "did not end in time";
+    }
+    if (status == -2) {
+        return "ended for growing too large";
     }
     if (WIFEXITED(status)) {
         return "exit " + std::to_string(WEXITSTATUS(status));
