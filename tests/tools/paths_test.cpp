@@ -213,5 +213,24 @@ TEST(ToolPaths, DevicesAndLinksAsOutputsAreLeftAlone) {
     unchanged("cut short");
 }
 
+// A picture too small for a preview gets no thumbnail: the run succeeds, the thumbnail's
+// new file goes and an existing thumbnail stays as it was.
+TEST(ToolPaths, NoThumbnailForATinyPictureLeavesNoNewFile) {
+    Scratch dir;
+    ASSERT_TRUE(dir.ok());
+    Inputs inputs(dir);
+    writeBytes(dir / "out.bmp", "old bmp");
+    const auto r = runTool(dir, kReplay,
+                           "--frames " + quote(dir / "screens.raw") +
+                               " --fps 5 --screen 8x6 --capture 0,0,1,1 --output 1,1 -o " +
+                               quote(dir / "out.flv"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readBytes(dir / "out.flv").substr(0, 3), "FLV");
+    EXPECT_EQ(readBytes(dir / "out.bmp"), "old bmp");
+    auto expected = inputs.before;
+    expected.insert({"out.flv", "out.bmp"});
+    EXPECT_EQ(namesIn(dir.path()), expected);
+}
+
 }  // namespace
 }  // namespace pemlo

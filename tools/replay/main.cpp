@@ -289,16 +289,28 @@ int checkTargets(const Options& o, const std::string& thumbnail) {
     return 0;
 }
 
-// A thumbnail is complete when its header gives the file's own size.
-bool thumbnailComplete(int fd) {
+// What the driver left in the thumbnail's new file: nothing (it makes none when the
+// picture is too small for a preview), a whole BMP (its header gives the file's own
+// size), or a broken one.
+enum class Thumbnail { kNone, kComplete, kBroken };
+
+Thumbnail thumbnailWritten(int fd) {
     struct stat st = {};
+    if (::fstat(fd, &st) != 0) {
+        return Thumbnail::kBroken;
+    }
+    if (st.st_size == 0) {
+        return Thumbnail::kNone;
+    }
     unsigned char head[6] = {};
-    if (::fstat(fd, &st) != 0 || ::pread(fd, head, sizeof head, 0) != sizeof head) {
-        return false;
+    if (::pread(fd, head, sizeof head, 0) != sizeof head) {
+        return Thumbnail::kBroken;
     }
     const uint32_t size = uint32_t{head[2]} | uint32_t{head[3]} << 8 | uint32_t{head[4]} << 16 |
                           uint32_t{head[5]} << 24;
-    return head[0] == 'B' && head[1] == 'M' && size == static_cast<uint64_t>(st.st_size);
+    return head[0] == 'B' && head[1] == 'M' && size == static_cast<uint64_t>(st.st_size)
+               ? Thumbnail::kComplete
+               : Thumbnail::kBroken;
 }
 
 int run(int argc, char** argv) {
@@ -381,16 +393,18 @@ int run(int argc, char** argv) {
         }
         return fail("There was an internal error while processing recorded data." + untouched);
     }
-    const bool thumbnailDone = thumbnailComplete(bmpOut.descriptor());
+    const Thumbnail thumbnailDone = thumbnailWritten(bmpOut.descriptor());
     if (!flvOut.commit(error)) {
         return fail(error + untouched);
     }
-    if (!thumbnailDone) {
+    if (thumbnailDone == Thumbnail::kBroken) {
         return fail("'" + o.outputPath +
                     "' is complete, but its thumbnail could not be written; '" + thumbnail +
                     "' was left as it was");
     }
-    if (!bmpOut.commit(error)) {
+    if (thumbnailDone == Thumbnail::kNone) {
+        bmpOut.discard();
+    } else if (!bmpOut.commit(error)) {
         return fail("'" + o.outputPath + "' is complete, but: " + error);
     }
     const double recording = std::chrono::duration<double>(outputStart - recordStart).count();
