@@ -182,6 +182,20 @@ TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     const int fd = tools::openInput("/dev/zero", tools::InputKind::kStream, error);
     EXPECT_GE(fd, 3);
     ::close(fd);
+
+    // A pipe without a writer where a regular file is needed: refused at once, not
+    // waited on (the child is ended by SIGALRM if it waits).
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(5);
+        std::string message;
+        const int got = tools::openInput(dir / "pipe", tools::InputKind::kRegular, message);
+        ::_exit(got == -1 && message.find("not a regular file") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testing::describe(status);
 }
 
 TEST(ToolLineReader, KeepsLinesBoundedAndNamesFileAndLine) {
@@ -283,8 +297,13 @@ TEST(ToolRemoval, ASignalRemovesTheRegisteredNamesOnlyAndEndsTheProcess) {
         writeBytes(dir / "handed-over", "2");
         writeBytes(dir / "theirs", "3");
         const int status = inChild([&] {
-            ::close(2);
-            ::open("/dev/null", O_WRONLY);
+            // Its line goes to a pipe nobody reads; that must not change how it ends.
+            int broken[2];
+            if (::pipe(broken) != 0) {
+                return 22;
+            }
+            ::close(broken[0]);
+            ::dup2(broken[1], 2);
             tools::installRemovalOnSignals("test");
             tools::registerForRemoval(dir / "mine");
             tools::forgetRegistered(tools::registerForRemoval(dir / "handed-over"));

@@ -13,8 +13,11 @@ namespace pemlo::tools {
 int openInput(const std::string& path, InputKind kind, std::string& error) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "standard input" : path;
+    // A pipe where a regular file is needed is opened without waiting for a writer, to
+    // be refused at once.
+    const int wait = kind == InputKind::kRegular ? O_NONBLOCK : 0;
     const int fd = standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3)
-                                 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+                                 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | wait);
     if (fd < 0) {
         error = fileError("open", name, errno);
         return -1;
@@ -28,6 +31,9 @@ int openInput(const std::string& path, InputKind kind, std::string& error) {
     const bool regular = S_ISREG(st.st_mode);
     const bool stream = regular || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
     if (kind == InputKind::kRegular ? regular : stream) {
+        if (wait != 0) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        }
         return fd;
     }
     ::close(fd);

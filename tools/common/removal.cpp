@@ -43,6 +43,13 @@ void put(const char* text) {
 
 void onSignal(int signal) {
     const int savedErrno = errno;
+    // The line below may go to a pipe nobody reads: no second signal for that.
+    if (signal != SIGPIPE) {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
     bool removed = false;
     for (Slot& slot : slots) {
         if (slot.used.load() == 1) {

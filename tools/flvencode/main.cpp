@@ -209,13 +209,14 @@ std::string encode(const Options& o, const std::vector<uint16_t>& durations, int
             break;
         }
         if (static_cast<size_t>(got) < frameBytes) {
-            return "input ends inside frame " + std::to_string(frames + 1) + " (" +
+            return "'" + inputName + "' ends inside frame " + std::to_string(frames + 1) + " (" +
                    std::to_string(got) + " of " + std::to_string(frameBytes) + " bytes)";
         }
         uint16_t ms = static_cast<uint16_t>(o.duration);
         if (o.duration < 0) {
             if (frames >= durations.size()) {
-                return "fewer durations (" + std::to_string(durations.size()) + ") than frames";
+                return "'" + o.durationsPath + "' holds fewer durations (" +
+                       std::to_string(durations.size()) + ") than there are frames";
             }
             ms = durations[frames];
         }
@@ -226,7 +227,7 @@ std::string encode(const Options& o, const std::vector<uint16_t>& durations, int
         ++frames;
     }
     if (frames == 0) {
-        return "no frames in " + inputName;
+        return "no frames in '" + inputName + "'";
     }
     if (!pemlo::flvFinish(writer, out)) {
         return writeError("cannot finish '" + o.output + "'");

@@ -236,8 +236,8 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
                 return fail("--frames: " +
                             tools::fileError("read", frames.name(), frames.readErrno()));
             }
-            return fail("--frames: the input ends inside frame " + std::to_string(n) + " (" +
-                        std::to_string(frameBytes) + " bytes per frame)");
+            return fail("--frames: '" + frames.name() + "' ends inside frame " + std::to_string(n) +
+                        " (" + std::to_string(frameBytes) + " bytes per frame)");
         }
         uint16_t duration = static_cast<uint16_t>(o.fps > 0 ? 1000 / o.fps : 0);
         std::string line;
@@ -266,7 +266,7 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
     }
     progress.end();
     if (spool.count == 0) {
-        return fail("--frames: the input holds no frame");
+        return fail("--frames: '" + o.framesPath + "' holds no frame");
     }
     return 0;
 }
