@@ -46,6 +46,8 @@ inline constexpr const char* kHelp =
     "  any failure while writing (a full disk included), Ctrl+C, SIGTERM, SIGHUP or\n"
     "    SIGPIPE: the new files are removed; an existing OUT.flv and OUT.bmp stay as\n"
     "    they were.\n"
+    "  a thumbnail that cannot be written: OUT.flv is complete and in place, OUT.bmp\n"
+    "    stays as it was, and the exit status is 1.\n"
     "  the spools are scratch files beside OUT.flv without a name (or unlinked at once):\n"
     "    nothing of them stays, however the run ends.\n";
 
