@@ -4,7 +4,7 @@ add_library(pemlo_replay_inputs STATIC
     ${CMAKE_CURRENT_LIST_DIR}/replay/options.cpp
     ${CMAKE_CURRENT_LIST_DIR}/replay/inputs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/replay/arrow.cpp)
-target_link_libraries(pemlo_replay_inputs PUBLIC pemlo_flv pemlo_capture)
+target_link_libraries(pemlo_replay_inputs PUBLIC pemlo_tool_common pemlo_flv pemlo_capture)
 
 add_executable(pemlo-replay ${CMAKE_CURRENT_LIST_DIR}/replay/main.cpp)
 target_link_libraries(pemlo-replay PRIVATE pemlo_replay_inputs pemlo_app pemlo_process

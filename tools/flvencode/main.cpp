@@ -1,23 +1,49 @@
 // pemlo-flvencode --size WxH (--duration MS | --durations FILE) -i FRAMES -o OUT.flv
 //
 // FRAMES (a file, or - for standard input) holds packed BGR frames with bottom-up rows,
-// back to back. Every frame becomes one Screen Video tag.
+// back to back. Every frame becomes one Screen Video tag. OUT.flv is written to a new
+// file beside it that takes its place only once complete (see kHelp).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "flv/flv_writer.h"
 #include "flv/video_encoder.h"
 #include "platform/file.h"
+#include "tools/common/descriptor_file.h"
+#include "tools/common/file_error.h"
+#include "tools/common/input_file.h"
+#include "tools/common/line_reader.h"
+#include "tools/common/output_file.h"
+#include "tools/common/removal.h"
+#include "tools/common/same_file.h"
+#include "tools/common/standard_descriptors.h"
 
 namespace {
 
 const char* const usage =
     "usage: pemlo-flvencode --size WxH (--duration MS | --durations FILE) -i FRAMES -o OUT.flv";
+
+const char* const kHelp =
+    "usage: pemlo-flvencode --size WxH (--duration MS | --durations FILE) -i FRAMES -o OUT.flv\n"
+    "\n"
+    "Encodes packed BGR frames (rows bottom-up, back to back; FRAMES or - for standard\n"
+    "input) as Screen Video into OUT.flv. --duration: milliseconds per frame (0 to 65535);\n"
+    "--durations: one such number per line and frame.\n"
+    "\n"
+    "What is left on disk:\n"
+    "  success: OUT.flv, replacing any file of that name.\n"
+    "  bad options or input found before writing, an output that is an input, a folder,\n"
+    "    a device or a link: nothing is written; an existing OUT.flv stays as it was.\n"
+    "  any failure while writing (a full disk included), Ctrl+C, SIGTERM, SIGHUP or\n"
+    "    SIGPIPE: the new file is removed; an existing OUT.flv stays as it was.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "pemlo-flvencode: %s\n", message.c_str());
@@ -47,17 +73,24 @@ bool parseSize(const std::string& text, int& width, int& height) {
     return true;
 }
 
-// Reads up to `size` bytes; returns how many arrived before the end of the input.
-size_t readFully(std::FILE* in, uint8_t* data, size_t size) {
+// Reads up to `size` bytes; returns how many arrived before the end of the input, or
+// -1 with errno set when a read failed.
+int64_t readFully(int fd, uint8_t* data, size_t size) {
     size_t got = 0;
     while (got < size) {
-        const size_t n = std::fread(data + got, 1, size - got, in);
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
         if (n == 0) {
             break;
         }
-        got += n;
+        got += static_cast<size_t>(n);
     }
-    return got;
+    return static_cast<int64_t>(got);
 }
 
 struct Options {
@@ -67,12 +100,17 @@ struct Options {
     std::string durationsPath;
     std::string input;
     std::string output;
+    bool help = false;
 };
 
 int parseOptions(int argc, char** argv, Options& o) {
     std::string size;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            return 0;
+        }
         if (i + 1 >= argc) {
             return fail("missing value after " + arg + " (" + usage + ")");
         }
@@ -108,94 +146,142 @@ int parseOptions(int argc, char** argv, Options& o) {
 }
 
 int readDurations(const std::string& path, std::vector<uint16_t>& durations) {
-    std::ifstream in(path);
-    if (!in) {
-        return fail("cannot open durations file " + path + ": " + std::strerror(errno));
+    pemlo::tools::LineReader in;
+    std::string error;
+    if (!in.open(path, error)) {
+        return fail("--durations: " + error);
     }
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    for (;;) {
+        const int got = in.next(line, error);
+        if (got == 0) {
+            return 0;
+        }
+        if (got < 0) {
+            return fail("--durations: " + error);
         }
         long ms = 0;
         if (!parseNumber(line, 0, 65535, ms)) {
             std::string message = path;
-            message += " line " + std::to_string(number);
+            message += " line " + std::to_string(in.lineNumber());
             message += ": expected milliseconds from 0 to 65535, got '" + line + "'";
             return fail(message);
         }
         durations.push_back(static_cast<uint16_t>(ms));
     }
+}
+
+// Refuses an output that cannot be written or is one of the inputs, before anything is.
+int checkOutput(const Options& o) {
+    const std::string refusal = pemlo::tools::OutputFile::check(o.output);
+    if (!refusal.empty()) {
+        return fail(refusal);
+    }
+    const std::string input = pemlo::tools::sameFileAs(o.output, {o.input, o.durationsPath});
+    if (!input.empty()) {
+        return fail("will not write '" + o.output + "': it is the input '" +
+                    (input == "-" ? std::string("standard input") : input) + "'");
+    }
     return 0;
+}
+
+// Encodes every frame of `in` into `out`. Empty, or the message for the first failure.
+std::string encode(const Options& o, const std::vector<uint16_t>& durations, int in,
+                   pemlo::File& out, const pemlo::tools::Failure& outFailure) {
+    const std::string inputName = o.input == "-" ? "standard input" : o.input;
+    auto writeError = [&](const std::string& what) {
+        return outFailure.err != 0 ? pemlo::tools::fileError("write", o.output, outFailure.err)
+                                   : what;
+    };
+    const size_t frameBytes = static_cast<size_t>(o.width) * static_cast<size_t>(o.height) * 3;
+    std::vector<uint8_t> frame(frameBytes);
+    pemlo::FlvWriter writer;
+    size_t frames = 0;
+    if (!pemlo::flvBegin(writer, out, 0, o.width, o.height)) {
+        return writeError("cannot write '" + o.output + "'");
+    }
+    for (;;) {
+        const int64_t got = readFully(in, frame.data(), frameBytes);
+        if (got < 0) {
+            return pemlo::tools::fileError("read", inputName, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (static_cast<size_t>(got) < frameBytes) {
+            return "'" + inputName + "' ends inside frame " + std::to_string(frames + 1) + " (" +
+                   std::to_string(got) + " of " + std::to_string(frameBytes) + " bytes)";
+        }
+        uint16_t ms = static_cast<uint16_t>(o.duration);
+        if (o.duration < 0) {
+            if (frames >= durations.size()) {
+                return "'" + o.durationsPath + "' holds fewer durations (" +
+                       std::to_string(durations.size()) + ") than there are frames";
+            }
+            ms = durations[frames];
+        }
+        if (!pemlo::flvWriteVideoTag(writer, out, frame.data(), o.width, o.height, ms)) {
+            return writeError("cannot write frame " + std::to_string(frames + 1) + " to '" +
+                              o.output + "'");
+        }
+        ++frames;
+    }
+    if (frames == 0) {
+        return "no frames in '" + inputName + "'";
+    }
+    if (!pemlo::flvFinish(writer, out)) {
+        return writeError("cannot finish '" + o.output + "'");
+    }
+    return "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!pemlo::tools::makeStandardDescriptorsValid()) {
+        return 1;
+    }
+    pemlo::tools::installRemovalOnSignals("pemlo-flvencode");
     Options o;
     if (parseOptions(argc, argv, o) != 0) {
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(kHelp, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (checkOutput(o) != 0) {
         return 2;
     }
     std::vector<uint16_t> durations;
     if (!o.durationsPath.empty() && readDurations(o.durationsPath, durations) != 0) {
         return 2;
     }
-    std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
-    if (in == nullptr) {
-        return fail("cannot open " + o.input + ": " + std::strerror(errno));
-    }
-    pemlo::FilePtr out = pemlo::createFile(o.output);
-    if (!out) {
-        return fail("cannot create " + o.output + ": " + std::strerror(errno));
-    }
-
-    const size_t frameBytes = static_cast<size_t>(o.width) * static_cast<size_t>(o.height) * 3;
-    std::vector<uint8_t> frame(frameBytes);
-    pemlo::FlvWriter writer;
     std::string error;
-    size_t frames = 0;
-    if (!pemlo::flvBegin(writer, *out, 0, o.width, o.height)) {
-        error = "cannot write " + o.output;
+    const int in = pemlo::tools::openInput(o.input, pemlo::tools::InputKind::kStream, error);
+    if (in < 0) {
+        return fail(error);
     }
-    while (error.empty()) {
-        const size_t got = readFully(in, frame.data(), frameBytes);
-        if (got == 0 && !std::ferror(in)) {
-            break;
-        }
-        if (got < frameBytes) {
-            error = std::ferror(in)
-                        ? "read error in " + o.input
-                        : "input ends inside frame " + std::to_string(frames + 1) + " (" +
-                              std::to_string(got) + " of " + std::to_string(frameBytes) + " bytes)";
-            break;
-        }
-        uint16_t ms = static_cast<uint16_t>(o.duration);
-        if (o.duration < 0) {
-            if (frames >= durations.size()) {
-                error = "fewer durations (" + std::to_string(durations.size()) + ") than frames";
-                break;
-            }
-            ms = durations[frames];
-        }
-        if (!pemlo::flvWriteVideoTag(writer, *out, frame.data(), o.width, o.height, ms)) {
-            error = "cannot write frame " + std::to_string(frames + 1) + " to " + o.output;
-            break;
-        }
-        ++frames;
+    pemlo::tools::OutputFile target;
+    if (!target.create(o.output, error)) {
+        ::close(in);
+        return fail(error);
     }
-    if (in != stdin) {
-        std::fclose(in);
+    const int outFd = ::fcntl(target.descriptor(), F_DUPFD_CLOEXEC, 3);
+    if (outFd < 0) {
+        ::close(in);
+        return fail(pemlo::tools::fileError("write", o.output, errno));
     }
-    if (error.empty() && frames == 0) {
-        error = "no frames in " + o.input;
-    }
-    if (error.empty() && !pemlo::flvFinish(writer, *out)) {
-        error = "cannot finish " + o.output;
+    auto outFailure = std::make_shared<pemlo::tools::Failure>();
+    const pemlo::FilePtr out = pemlo::tools::descriptorFile(outFd, outFailure);
+    error = encode(o, durations, in, *out, *outFailure);
+    ::close(in);
+    if (error.empty() && !target.commit(error)) {
+        return fail(error);
     }
     if (!error.empty()) {
-        out->close();
-        pemlo::deleteFile(o.output);
-        return fail(error);
+        target.discard();
+        return fail(error + "; '" + o.output + "' was left as it was");
     }
     return 0;
 }

@@ -1,7 +1,14 @@
 #include "tools/replay/inputs.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "tools/common/file_error.h"
+#include "tools/common/input_file.h"
 
 namespace pemlo::replay {
 namespace {
@@ -36,50 +43,62 @@ std::string trimmed(const std::string& line) {
 }  // namespace
 
 FrameInput::~FrameInput() {
-    if (ownsFile_ && file_ != nullptr) {
-        std::fclose(file_);
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
 }
 
 int FrameInput::open(const std::string& path, std::string& error) {
-    if (path == "-") {
-        file_ = stdin;
-        return 1;
-    }
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) {
-        error = "--frames: cannot open '" + path + "': " + std::strerror(errno);
+    fd_ = tools::openInput(path, tools::InputKind::kStream, error);
+    name_ = path == "-" ? "standard input" : path;
+    if (fd_ < 0) {
+        error = "--frames: " + error;
         return 0;
     }
-    ownsFile_ = true;
     return 1;
 }
 
 int FrameInput::next(std::vector<unsigned char>& frame, size_t bytes) {
     frame.resize(bytes);
-    const size_t got = std::fread(frame.data(), 1, bytes, file_);
+    size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n = ::read(fd_, frame.data() + got, bytes - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            readErrno_ = errno;
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
     if (got == bytes) {
         return 1;
     }
-    return got == 0 && std::feof(file_) != 0 ? 0 : -1;
+    return got == 0 ? 0 : -1;
+}
+
+uint64_t FrameInput::framesInFile(size_t bytes) const {
+    struct stat st = {};
+    if (fd_ < 0 || bytes == 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    return static_cast<uint64_t>(st.st_size) / bytes;
 }
 
 int LineInput::open(const std::string& path, std::string& error) {
-    in_.open(path);
-    if (!in_) {
-        error = "cannot open '" + path + "'";
-        return 0;
-    }
-    return 1;
+    return reader_.open(path, error);
 }
 
-int LineInput::next(std::string& line) {
-    if (!std::getline(in_, line)) {
-        return 0;
+int LineInput::next(std::string& line, std::string& error) {
+    const int got = reader_.next(line, error);
+    if (got == 1) {
+        line = trimmed(line);
     }
-    ++line_;
-    line = trimmed(line);
-    return 1;
+    return got;
 }
 
 int parseDuration(const std::string& line, uint16_t& ms) {
@@ -112,32 +131,45 @@ int parseCursor(const std::string& line, bool& shown, int32_t& x, int32_t& y) {
     return 1;
 }
 
+SoundInput::~SoundInput() {
+    if (in_ != nullptr) {
+        std::fclose(in_);
+    }
+}
+
 int SoundInput::open(const std::string& path, std::string& error) {
-    in_.open(path, std::ios::binary);
-    if (!in_) {
-        error = "--sound: cannot open '" + path + "'";
+    const int fd = tools::openInput(path, tools::InputKind::kRegular, error);
+    if (fd < 0) {
+        error = "--sound: " + error;
+        return 0;
+    }
+    in_ = ::fdopen(fd, "rb");
+    if (in_ == nullptr) {
+        error = "--sound: " + tools::fileError("read", path, errno);
+        ::close(fd);
         return 0;
     }
     unsigned char head[12] = {};
-    in_.read(reinterpret_cast<char*>(head), sizeof head);
-    const auto got = static_cast<size_t>(in_.gcount());
+    const size_t got = std::fread(head, 1, sizeof head, in_);
+    if (std::ferror(in_) != 0) {
+        error = "--sound: " + tools::fileError("read", path, errno);
+        return 0;
+    }
     if (got < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
-        in_.clear();
-        in_.seekg(0);  // raw samples
+        std::rewind(in_);  // raw samples
         return 1;
     }
     bool formatOk = false;
     for (;;) {
         unsigned char chunk[8] = {};
-        in_.read(reinterpret_cast<char*>(chunk), sizeof chunk);
-        if (in_.gcount() != 8) {
+        if (std::fread(chunk, 1, sizeof chunk, in_) != 8) {
             error = "--sound: '" + path + "' is a WAV file without sound data";
             return 0;
         }
         const uint32_t size = le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[16] = {};
-            if (size < 16 || !in_.read(reinterpret_cast<char*>(fmt), 16)) {
+            if (size < 16 || std::fread(fmt, 1, 16, in_) != 16) {
                 error = "--sound: '" + path + "' has a broken WAV format chunk";
                 return 0;
             }
@@ -153,7 +185,7 @@ int SoundInput::open(const std::string& path, std::string& error) {
                 return 0;
             }
             formatOk = true;
-            in_.seekg(static_cast<std::streamoff>(size) - 16 + (size & 1), std::ios::cur);
+            ::fseeko(in_, static_cast<off_t>(size) - 16 + (size & 1), SEEK_CUR);
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!formatOk) {
                 error = "--sound: '" + path + "' has sound data before its format";
@@ -162,15 +194,17 @@ int SoundInput::open(const std::string& path, std::string& error) {
             left_ = size;
             return 1;
         } else {
-            in_.seekg(static_cast<std::streamoff>(size) + (size & 1), std::ios::cur);
+            ::fseeko(in_, static_cast<off_t>(size) + (size & 1), SEEK_CUR);
         }
     }
 }
 
 size_t SoundInput::read(unsigned char* data, size_t max) {
     const size_t want = left_ < max ? static_cast<size_t>(left_) : max;
-    in_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(want));
-    const auto got = static_cast<size_t>(in_.gcount());
+    const size_t got = std::fread(data, 1, want, in_);
+    if (got < want && std::ferror(in_) != 0) {
+        readErrno_ = errno;
+    }
     left_ -= got;
     return got;
 }

@@ -46,6 +46,10 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
     std::vector<long> n;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            o.help = true;
+            return 1;
+        }
         if (i + 1 >= argc) {
             error = "missing value after " + name;
             return 0;
@@ -69,8 +73,8 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
             }
             o.pitch = static_cast<uint32_t>(n[0]);
         } else if (name == "--fps") {
-            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 1000) {
-                error = "--fps wants a whole number of 1 to 1000, not '" + value + "'";
+            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 10) {
+                error = "--fps wants a whole number of 1 to 10, not '" + value + "'";
                 return 0;
             }
             o.fps = static_cast<int>(n[0]);

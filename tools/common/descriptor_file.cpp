@@ -1,0 +1,109 @@
+#include "tools/common/descriptor_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace pemlo::tools {
+namespace {
+
+class DescriptorFile final : public File {
+  public:
+    DescriptorFile(int fd, std::shared_ptr<Failure> failure)
+        : fd_(fd), failure_(std::move(failure)) {}
+    ~DescriptorFile() override { close(); }
+    DescriptorFile(const DescriptorFile&) = delete;
+    DescriptorFile& operator=(const DescriptorFile&) = delete;
+
+    uint32_t write(const void* data, uint32_t count) override {
+        if (fd_ < 0) {
+            return 0;
+        }
+        const auto* p = static_cast<const unsigned char*>(data);
+        uint32_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(fd_, p + done, count - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                note(n < 0 ? errno : EIO, true);
+                break;
+            }
+            done += static_cast<uint32_t>(n);
+        }
+        return done;
+    }
+
+    int64_t read(void* data, uint32_t count) override {
+        if (fd_ < 0) {
+            return -1;
+        }
+        auto* p = static_cast<unsigned char*>(data);
+        uint32_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::read(fd_, p + done, count - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                note(errno, false);
+                return -1;
+            }
+            if (n == 0) {
+                break;
+            }
+            done += static_cast<uint32_t>(n);
+        }
+        return done;
+    }
+
+    bool seek(uint64_t offset) override {
+        return moved(::lseek(fd_, static_cast<off_t>(offset), SEEK_SET));
+    }
+    bool seekEnd() override { return moved(::lseek(fd_, 0, SEEK_END)); }
+    int64_t tell() override { return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR); }
+
+    bool close() override {
+        if (fd_ < 0) {
+            return false;
+        }
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        if (rc != 0 && errno != EINTR) {
+            note(errno, true);
+            return false;
+        }
+        return true;
+    }
+    bool isOpen() const override { return fd_ >= 0; }
+
+  private:
+    void note(int err, bool writing) {
+        if (failure_ != nullptr && failure_->err == 0) {
+            failure_->err = err;
+            failure_->writing = writing;
+        }
+    }
+    bool moved(off_t result) {
+        if (fd_ < 0) {
+            return false;
+        }
+        if (result < 0) {
+            note(errno, false);
+            return false;
+        }
+        return true;
+    }
+
+    int fd_;
+    std::shared_ptr<Failure> failure_;
+};
+
+}  // namespace
+
+FilePtr descriptorFile(int fd, std::shared_ptr<Failure> failure) {
+    return std::make_unique<DescriptorFile>(fd, std::move(failure));
+}
+
+}  // namespace pemlo::tools
