@@ -167,8 +167,8 @@ int publishPreviewPageWith(PreviewPlatform& platform, int outputWidth, int outpu
 
     const int movie =
         platform.writeResource(kPreviewMovieResource, folder + kPreviewMovieName, nullptr, 0);
-    const PreviewDataResult data =
-        writePreviewData(platform, folder, outputPath, values.escFile, previewDataToken());
+    const PreviewDataResult data = writePreviewData(platform, folder, outputPath, values.escFile,
+                                                    previewDataToken(), platform.dataLimit());
     const std::string pagePath = folder + kPreviewPageName;
     const int page =
         platform.writeResource(kPreviewPageResource, pagePath, pairs, kPreviewPairEntries);

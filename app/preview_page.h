@@ -78,6 +78,8 @@ class PreviewPlatform : public PreviewFiles {
                               int entries) = 0;
     // Asks the shell to open the page; false when it refused.
     virtual bool openPage(const std::string& path) = 0;
+    // The largest recording written beside the page.
+    virtual uint64_t dataLimit() { return kPreviewDataLimit; }
 };
 
 // Publication over a platform: the movie first, then the recording's data scripts, then

@@ -1,8 +1,9 @@
 // FLV ADPCM sound (sound format 1): packets of a 16-bit first sample and a 6-bit step
-// index per channel, then 2- to 5-bit codes. The recorder writes one packet of 1,024
-// codes per tag whose first code encodes the first sample again; such a packet gives
-// the first sample and the next 1,023 decoded codes, 1,024 samples, so that every
-// packet lasts what it recorded. Packets of other encoders give all their samples.
+// index per channel, then 2- to 5-bit codes. The recorder writes one packet of at most
+// 1,024 codes per tag, whose first code encodes the first sample again; such a packet
+// gives the first sample and then one sample per code but the last, as many samples as
+// it recorded. Other encoders' packets (4,095 codes after the first sample, several per
+// tag) give all their samples.
 var Pemlo = Pemlo || {};
 (function () {
   'use strict';
@@ -44,6 +45,9 @@ var Pemlo = Pemlo || {};
     var table = INDEX_TABLES[nb - 2];
     var k0 = 1 << (nb - 2);
     var signMask = 1 << (nb - 1);
+    // One packet of at most 1,024 4-bit codes: the recorder's.
+    var after = (end - start) * 8 - 2 - 22 * channels;
+    var recorder = nb === 4 && after >= 0 && after < nb * channels * (RECORDER_CODES + 1);
     var frames = 0;
     var predictor = [0, 0];
     var index = [0, 0];
@@ -60,7 +64,7 @@ var Pemlo = Pemlo || {};
       var codes = Math.floor((size - bits.pos) / (nb * channels));
       if (codes > 4095) { codes = 4095; }
       // The recorder's packet: the last code describes no sample of its own.
-      var keep = codes === RECORDER_CODES ? codes - 1 : codes;
+      var keep = recorder && codes > 0 ? codes - 1 : codes;
       if (!out) {
         bits.pos += codes * nb * channels;
         frames += keep;

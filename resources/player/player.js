@@ -165,10 +165,10 @@ var Pemlo = Pemlo || {};
     window.pemloPreviewChunk = function (token, n, text) {
       if (index && token === index.token && n >= 1 && n <= index.chunks) { chunks[n] = text; }
     };
-    function give(why) {
+    function give(why, bytes) {
       if (!failed) {
         failed = true;
-        self.showFallback(why);
+        self.showFallback(why, bytes);
       }
     }
     function load(name, done) {
