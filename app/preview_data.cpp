@@ -68,25 +68,24 @@ bool writeIndex(PreviewFiles& files, const std::string& path, const std::string&
 }  // namespace
 
 void appendBase64(std::string& out, const unsigned char* data, std::size_t count) {
+    const std::size_t at = out.size();
+    out.resize(at + (count + 2) / 3 * 4);
+    char* p = out.data() + at;
     std::size_t i = 0;
-    for (; i + 3 <= count; i += 3) {
+    for (; i + 3 <= count; i += 3, p += 4) {
         const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
+        p[0] = kAlphabet[v >> 18];
+        p[1] = kAlphabet[(v >> 12) & 63];
+        p[2] = kAlphabet[(v >> 6) & 63];
+        p[3] = kAlphabet[v & 63];
     }
-    if (i + 1 == count) {
-        const uint32_t v = uint32_t{data[i]} << 16;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == count) {
-        const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += '=';
+    if (i < count) {
+        const bool two = i + 2 == count;
+        const uint32_t v = (uint32_t{data[i]} << 16) | (two ? uint32_t{data[i + 1]} << 8 : 0U);
+        p[0] = kAlphabet[v >> 18];
+        p[1] = kAlphabet[(v >> 12) & 63];
+        p[2] = two ? kAlphabet[(v >> 6) & 63] : '=';
+        p[3] = '=';
     }
 }
 
