@@ -40,6 +40,7 @@ var Pemlo = Pemlo || {};
   }
 
   function megabytes(bytes) {
+    if (bytes < 1048576) { return Math.ceil(bytes / 1024) + ' KB'; }
     return Math.round(bytes / 1048576) + ' MB';
   }
 

@@ -94,12 +94,15 @@ run() {  # NAME MODE
 }
 [ -n "$shots" ] && mkdir -p "$shots"
 run full full
+page_shots="$shots"
 shots=""
 run nosound basic
 run onekey basic
 run odd33 basic
 run odd641 basic
 run long basic
+shots="$page_shots"
 run large large
+shots=""
 run missing missing
 exit $status
