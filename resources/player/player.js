@@ -545,9 +545,17 @@ var Pemlo = Pemlo || {};
     this.seek(this.fractionAt(e) * this.duration());
   };
 
+  // While dragging, one seek per screen frame at most: a seek may decode many frames.
   Player.prototype.dragMove = function (e) {
+    var self = this;
     if (!this.dragging) { return; }
-    this.seek(this.fractionAt(e) * this.duration());
+    this.dragFraction = this.fractionAt(e);
+    if (this.dragPending) { return; }
+    this.dragPending = true;
+    requestAnimationFrame(function () {
+      self.dragPending = false;
+      if (self.dragging) { self.seek(self.dragFraction * self.duration()); }
+    });
   };
 
   Player.prototype.dragEnd = function (e) {

@@ -259,6 +259,13 @@ async function main() {
       });
       check(thumb > 0, `the thumbnail shows (${thumb} pixels wide)`);
       await shot(mode);
+      if (mode === 'missing') {
+        // A file that is no FLV: one sentence, and the form stays.
+        await page.locator('.pemlo-file').setInputFiles(path.join(caseDir, 'rec.bmp'));
+        check(await waitFor(page, () => /is not a Flash Video/.test(document.querySelector('.pemlo-sentence').textContent), 5000),
+          'a file that is no FLV is refused in one sentence');
+        check((await page.evaluate(() => window.pemloPlayer.state())).fallback, 'the form stays for another file');
+      }
       await page.locator('.pemlo-file').setInputFiles(path.join(caseDir, 'rec.flv'));
       check(await waitFor(page, () => window.pemloPlayer.state().frames > 0 && !window.pemloPlayer.state().fallback, 10000),
         'the chosen file is read');

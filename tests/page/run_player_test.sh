@@ -19,6 +19,10 @@ if [ ! -d "$here/node_modules/playwright-core" ]; then
 fi
 rm -rf "$work"
 mkdir -p "$work"
+# The player's scripts parse on their own (they are built into the page as they are).
+for script in "$here/../../resources/player/"*.js; do
+  node --check "$script" || { echo "FAIL $script does not parse"; exit 1; }
+done
 
 # replay NAME WxH FRAMES [SOUND_SECONDS]: the whole output phase, with a thumbnail.
 replay_case() {
@@ -86,6 +90,11 @@ publish_case large 320 240 1000
 replay_case missing 240x180 20
 publish_case missing 240 180
 rm -f "$work/missing/page/PemloPreviewData.js"
+# A chunk gone from the middle (as after a failed or disturbed write).
+mkdir -p "$work/chunkgone"
+cp "$work/full/rec.flv" "$work/full/rec.bmp" "$work/chunkgone/"
+publish_case chunkgone 320 240
+rm -f "$work/chunkgone/page/PemloPreviewData2.js"
 
 status=0
 run() {  # NAME MODE
@@ -105,4 +114,5 @@ shots="$page_shots"
 run large large
 shots=""
 run missing missing
+run chunkgone missing
 exit $status
