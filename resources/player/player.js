@@ -5,7 +5,8 @@
 //
 // Debugging and tests: window.pemloPlayer is the player; pemloPlayer.state() tells where
 // it stands, pemloPlayer.reader is the FLV as read, pemloPlayer.readSound(from, to)
-// gives the decoded sound as it is played.
+// gives the decoded sound as it is played and pemloPlayer.soundQueue() where the sound
+// queued since the last start or seek lies against the clock.
 var Pemlo = Pemlo || {};
 (function () {
   'use strict';
@@ -86,6 +87,7 @@ var Pemlo = Pemlo || {};
     this.nextSound = 0;       // next sample frame to queue
     this.nextSoundAt = 0;     // its start on the audio clock
     this.frameRequested = false;
+    this.queued = [];
 
     this.view = element('div', 'pemlo-view', box);
     this.screen = element('div', 'pemlo-screen', this.view);
@@ -363,6 +365,7 @@ var Pemlo = Pemlo || {};
 
   Player.prototype.startClock = function (t) {
     this.stopSound();
+    this.queued = [];
     this.time = t;
     this.timeBase = t;
     var r = this.reader;
@@ -418,6 +421,9 @@ var Pemlo = Pemlo || {};
       })(source);
       source.start(Math.max(this.nextSoundAt, ctx.currentTime));
       this.sources.push(source);
+      // What was queued where, for checks: the sample and its moment on the audio clock.
+      this.queued.push({ sample: this.nextSound, at: this.nextSoundAt });
+      if (this.queued.length > 64) { this.queued.shift(); }
       this.nextSound += n;
       this.nextSoundAt += n / rate;
     }
@@ -619,6 +625,20 @@ var Pemlo = Pemlo || {};
       audioState: this.audio ? this.audio.state : 'none',
       fallback: this.fallback.style.display !== 'none'
     };
+  };
+
+  // The sound queued since the clock last started, each buffer with the media time its
+  // first sample belongs to and the clock's media time at the moment it plays.
+  Player.prototype.soundQueue = function () {
+    var r = this.reader;
+    var self = this;
+    return this.queued.map(function (q) {
+      return {
+        sample: q.sample,
+        sampleTime: r.audioOrigin + q.sample * 1000 / r.audioRate,
+        clockTime: self.timeBase + (q.at * 1000 - self.clockBase)
+      };
+    });
   };
 
   Player.prototype.readSound = function (from, to) {

@@ -149,6 +149,18 @@ async function full(page, shot) {
   await clickBar(page, 0.63);
   s = await frameCheck(page, 'after a click on the bar while playing');
   check(s.playing, 'still playing after the seek');
+  if (hasSound) {
+    // Sound and picture in step after the seek: every buffer queued plays its first
+    // sample when the clock that drives the picture reaches that sample's time.
+    await page.waitForTimeout(600);
+    const queue = await page.evaluate(() => window.pemloPlayer.soundQueue());
+    const rate = await page.evaluate(() => window.pemloPlayer.reader.audioRate);
+    const off = queue.map((q) => Math.abs(q.sampleTime - q.clockTime));
+    const gaps = queue.slice(1).map((q, i) => q.sample - queue[i].sample);
+    check(queue.length >= 2 && Math.max(...off) < 1 && Math.abs(queue[0].sampleTime - 0.63 * s.duration) < s.duration / 100,
+      `sound queued in step with the clock after the seek (${queue.length} buffers, largest offset ${Math.max(...off).toFixed(3)} ms)`);
+    check(gaps.every((g) => g === Math.round(rate / 2)), 'the queued sound runs on without gaps or overlaps');
+  }
   await clickPlay(page, '.pemlo-play');
   s = await page.evaluate(() => window.pemloPlayer.state());
   check(!s.playing, 'the pause button pauses');
