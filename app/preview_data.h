@@ -10,9 +10,10 @@
 //   PemloPreviewDataN.js   pemloPreviewChunk('token', N, 'base64');  N = 1 .. chunks,
 //                          each chunk kPreviewChunkBytes of the FLV (the last one less).
 // The index is removed first and written last, so a page finds it only when every chunk
-// is complete; `file` is the FLV's path and `token` is new at every publication, so that
-// scripts left by an earlier publication are never taken for this recording. Chunks
-// beyond this publication's count are removed.
+// is complete. `file` is the FLV's path (the page ignores an index for another file) and
+// `token` is new at every publication (the page takes only chunks that carry the
+// index's), so chunks left by an earlier publication are never mixed in. Chunks beyond
+// this publication's count are removed.
 #pragma once
 
 #include <cstdint>

@@ -209,6 +209,7 @@ var Pemlo = Pemlo || {};
         if (have > index.bytes) { give('damaged'); return; }
         self.take(buffer, have, have === index.bytes);
         if (!failed && self.reader && self.reader.error) { give('damaged'); return; }
+        if (!failed && have === index.bytes && self.reader.frames.length === 0) { give('empty'); return; }
         more();
       });
     }
@@ -299,6 +300,8 @@ var Pemlo = Pemlo || {};
       s = 'This recording (' + megabytes(bytes) + ') is too large to play from this page directly; drop its FLV file below or choose it to play it here.';
     } else if (why === 'unreadable') {
       s = 'The file ' + name + ' is not a Flash Video this page can play; drop another FLV file below or choose one.';
+    } else if (why === 'empty') {
+      s = 'The recording beside this page holds no picture to play; drop another FLV file below or choose one.';
     } else if (why === 'damaged') {
       s = 'The recording\'s data beside this page is damaged; drop its FLV file below or choose it to play it here.';
     } else {
