@@ -8,7 +8,8 @@
 //   CASE_DIR holds page/PemloPreview.html (published), rec.flv, ref.rgb (ffmpeg rgb24,
 //   one picture per frame) and, with sound, ref.s16 (ffmpeg adpcm_swf, s16le).
 //   MODE: full (every control), basic (start and a seek), large (the page offers the
-//   file picker; the FLV is given to it), missing (no data beside the page).
+//   file picker; the FLV is given to it), missing (no data beside the page), empty (an
+//   FLV without a picture: the page says so).
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -21,7 +22,8 @@ function check(ok, what) {
   if (!ok) { failures++; }
 }
 
-const reference = fs.readFileSync(path.join(caseDir, 'ref.rgb'));
+const referencePath = path.join(caseDir, 'ref.rgb');
+const reference = fs.existsSync(referencePath) ? fs.readFileSync(referencePath) : Buffer.alloc(0);
 const soundPath = path.join(caseDir, 'ref.s16');
 const hasSound = fs.existsSync(soundPath);
 
@@ -260,7 +262,11 @@ async function main() {
     await page.goto(url, { waitUntil: 'load' });
     const flashBox = await page.evaluate(() => getComputedStyle(document.getElementById('pemlo-flash')).display);
     check(flashBox === 'none', 'no plug-in: the movie\'s box is hidden');
-    if (mode === 'large' || mode === 'missing') {
+    if (mode === 'empty') {
+      check(await waitFor(page, () => window.pemloPlayer.state().fallback, 5000), 'the page does not wait for a picture that never comes');
+      const text = await page.locator('.pemlo-sentence').textContent();
+      check(/no picture/.test(text), `one plain sentence: "${text}"`);
+    } else if (mode === 'large' || mode === 'missing') {
       check(await waitFor(page, () => window.pemloPlayer.state().fallback, 5000), 'the page offers to open the file');
       const text = await page.locator('.pemlo-sentence').textContent();
       const want = mode === 'large' ? /too large/ : /not found/;

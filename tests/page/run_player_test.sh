@@ -90,6 +90,11 @@ publish_case large 320 240 1000
 replay_case missing 240x180 20
 publish_case missing 240 180
 rm -f "$work/missing/page/PemloPreviewData.js"
+# An FLV of its header alone.
+mkdir -p "$work/empty/page"
+printf 'FLV\001\001\000\000\000\011\000\000\000\000' >"$work/empty/rec.flv"
+"$publish" "$work/empty/page" 64 48 "$work/empty/rec.flv" "$work/empty/rec.bmp" \
+  "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null
 # A chunk gone from the middle (as after a failed or disturbed write).
 mkdir -p "$work/chunkgone"
 cp "$work/full/rec.flv" "$work/full/rec.bmp" "$work/chunkgone/"
@@ -115,4 +120,5 @@ run large large
 shots=""
 run missing missing
 run chunkgone missing
+run empty empty
 exit $status
