@@ -117,8 +117,8 @@ run odd641 basic
 run long basic
 shots="$page_shots"
 run large large
-shots=""
 run missing missing
+shots=""
 run chunkgone missing
 run empty empty
 exit $status
