@@ -97,7 +97,7 @@ std::string previewDataToken() {
     std::random_device device;
     const auto now =
         static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    const uint64_t value = (uint64_t{device()} << 32 ^ device()) ^ now;
+    const uint64_t value = ((uint64_t{device()} << 32) ^ device()) ^ now;
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
     return text;
