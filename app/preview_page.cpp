@@ -156,18 +156,24 @@ int publishPreviewPageWith(PreviewPlatform& platform, int outputWidth, int outpu
     if (!platform.tempFolder(folder)) {
         return 0;
     }
+    // The output driver writes no thumbnail for an output too small for a preview, and
+    // one that could not be written does not stop a recording.
+    const bool hasThumbnail = platform.openForReading(thumbnailPath) != nullptr;
     PreviewPageValues values;
-    makePreviewPageValues(values, outputWidth, outputHeight, outputPath, thumbnailPath);
+    makePreviewPageValues(values, outputWidth, outputHeight, outputPath,
+                          hasThumbnail ? thumbnailPath : "");
     const char* pairs[kPreviewPairEntries];
     previewPagePairs(values, pairs);
 
     const int movie =
         platform.writeResource(kPreviewMovieResource, folder + kPreviewMovieName, nullptr, 0);
+    const PreviewDataResult data = writePreviewData(platform, folder, outputPath, values.escFile,
+                                                    previewDataToken(), platform.dataLimit());
     const std::string pagePath = folder + kPreviewPageName;
     const int page =
         platform.writeResource(kPreviewPageResource, pagePath, pairs, kPreviewPairEntries);
     const bool opened = platform.openPage(pagePath);
-    return movie == 1 && page == 1 && opened ? 1 : 0;
+    return movie == 1 && data != PreviewDataResult::kFailed && page == 1 && opened ? 1 : 0;
 }
 
 }  // namespace pemlo

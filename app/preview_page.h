@@ -1,10 +1,13 @@
-// The preview page: after a successful recording the program writes a player movie and a
-// web page embedding it with the new FLV into the temporary folder and opens the page.
+// The preview page: after a successful recording the program writes a player movie, the
+// recording as data scripts (app/preview_data.h) and a web page embedding both with the
+// new FLV into the temporary folder and opens the page. The page plays the movie where
+// a Flash plug-in runs and its own player everywhere else.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "app/preview_data.h"
 #include "platform/file.h"
 
 namespace pemlo {
@@ -65,10 +68,9 @@ int writeFilledResource(File& file, const void* data, std::size_t size, const ch
                         int entries);
 
 // What publication needs from the platform; the Windows program and the tests each
-// provide one.
-class PreviewPlatform {
+// provide one. Its files (PreviewFiles) default to platform/file.h.
+class PreviewPlatform : public PreviewFiles {
   public:
-    virtual ~PreviewPlatform() = default;
     // The temporary folder with its trailing separator; false when it is unknown.
     virtual bool tempFolder(std::string& folder) = 0;
     // Writes resource `id` to `path` with the pairs applied (see writeResourceFile).
@@ -76,10 +78,14 @@ class PreviewPlatform {
                               int entries) = 0;
     // Asks the shell to open the page; false when it refused.
     virtual bool openPage(const std::string& path) = 0;
+    // The largest recording written beside the page.
+    virtual uint64_t dataLimit() { return kPreviewDataLimit; }
 };
 
-// Publication over a platform: the movie first, then the page, then the shell opens the
-// page whatever happened before. Returns 1 when every step succeeded.
+// Publication over a platform: the movie first, then the recording's data scripts, then
+// the page, then the shell opens the page whatever happened before. The page names the
+// thumbnail only when it can be opened (a very small output has none). Returns 1 when
+// every step succeeded (a recording above the data limit counts as success).
 int publishPreviewPageWith(PreviewPlatform& platform, int outputWidth, int outputHeight,
                            const char* outputPath, const char* thumbnailPath);
 

@@ -21,6 +21,13 @@ add_test(NAME page_plays_in_browser
         ${CMAKE_BINARY_DIR}/page-test ${page_test_encoder})
 set_tests_properties(page_plays_in_browser PROPERTIES LABELS "peer;browser" TIMEOUT 300)
 
+# The page's own player from file:// in headless Chromium, against ffmpeg's decode.
+add_test(NAME page_player_from_disk
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/page/run_player_test.sh
+        $<TARGET_FILE:pemlo_publish_page> ${CMAKE_BINARY_DIR}/resources
+        ${CMAKE_BINARY_DIR}/page-player-test ${CMAKE_BINARY_DIR}/tools)
+set_tests_properties(page_player_from_disk PROPERTIES LABELS "peer;browser" TIMEOUT 600)
+
 # Under Wine: the resources as the Windows program writes them (after tests/wine.cmake
 # has set up the rig's settings).
 function(pemlo_page_wine_test)

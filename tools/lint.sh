@@ -10,4 +10,11 @@ mapfile -t portable < <(printf '%s\n' "${all[@]}" | grep -E '^(app|capture|proce
 if [ "${#portable[@]}" -gt 0 ]; then
   printf '%s\n' "${portable[@]}" | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet 2>/dev/null
 fi
-echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed"
+# The preview page's player scripts, with ESLint from the page tests' npm packages.
+page_tests=tests/page
+if [ ! -x "$page_tests/node_modules/.bin/eslint" ]; then
+  (cd "$page_tests" && npm ci --no-audit --no-fund --silent)
+fi
+(cd resources/player && "../../$page_tests/node_modules/.bin/eslint" --config eslint.config.js \
+  --max-warnings 0 inflate.js screen_video.js adpcm.js flv.js player.js)
+echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts linted"

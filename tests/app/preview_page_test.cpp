@@ -136,6 +136,17 @@ class FolderPlatform final : public PreviewPlatform {
         opened.push_back(path);
         return true;
     }
+    // The recording and its thumbnail, by the paths the page is published for.
+    std::map<std::string, std::string> recorded;
+    pemlo::FilePtr openForReading(const std::string& path) override {
+        const auto found = recorded.find(path);
+        if (found == recorded.end()) {
+            return nullptr;
+        }
+        auto file = std::make_unique<pemlo::testing::MemoryFile>();
+        file->bytes.assign(found->second.begin(), found->second.end());
+        return file;
+    }
 };
 
 class PreviewPublication : public ::testing::Test {
@@ -182,6 +193,8 @@ TEST_F(PreviewPublication, TemplateIsCrlfLatin1WithThePlayerAndThePlaceholders) 
 TEST_F(PreviewPublication, FillsSizesReferenceAndEscapedPathsForAHostilePath) {
     const std::string path = "C:\\My Videos\\it's \"#1\" & 100% <b>.flv";
     const std::string bmp = "C:\\My Videos\\#bmp# folder\\it's.bmp";
+    platform.recorded[path] = "FLV";
+    platform.recorded[bmp] = "BM";
     ASSERT_EQ(pemlo::publishPreviewPageWith(platform, 640, 480, path.c_str(), bmp.c_str()), 1);
     const std::string page = readAll(platform.folder / "PemloPreview.html");
 
@@ -202,7 +215,7 @@ TEST_F(PreviewPublication, FillsSizesReferenceAndEscapedPathsForAHostilePath) {
     // Script strings decode back to the paths; no quote ends them early.
     EXPECT_EQ(javaScriptDecode(between(page, "'Your recording: ", "';")), path);
     EXPECT_EQ(javaScriptDecode(between(page, "'Its thumbnail: ", "';")), bmp);
-    // Nothing else changed size: three file places, four widths, four heights and one
+    // Nothing else changed size: three file places, four widths, four heights and two
     // of each script string.
     const auto delta = [](const std::string& value, const std::string& key) {
         return static_cast<long long>(value.size()) - static_cast<long long>(key.size());
@@ -210,11 +223,19 @@ TEST_F(PreviewPublication, FillsSizesReferenceAndEscapedPathsForAHostilePath) {
     EXPECT_EQ(delta(page, templateText),
               3 * delta(query, "#file#") + 4 * delta("640", "#width#") +
                   4 * delta("480", "#height#") +
-                  delta(between(page, "'Your recording: ", "';"), "#escfile#") +
-                  delta(between(page, "'Its thumbnail: ", "';"), "#bmp#"));
+                  2 * delta(between(page, "'Your recording: ", "';"), "#escfile#") +
+                  2 * delta(between(page, "'Its thumbnail: ", "';"), "#bmp#"));
+    // The player finds the same paths, and the data written for the recording.
+    EXPECT_EQ(javaScriptDecode(between(page, "{ video: '", "'")), path);
+    EXPECT_EQ(javaScriptDecode(between(page, "thumbnail: '", "'")), bmp);
+    EXPECT_EQ(between(readAll(platform.folder / "PemloPreviewData1.js"), ",1,'", "'"), "RkxW");
 }
 
 TEST_F(PreviewPublication, WritesMovieThenPageThenOpensAndOverwritesEachTime) {
+    platform.recorded = {{"C:\\old.flv", "FLV1"},
+                         {"C:\\new.flv", "FLV2"},
+                         {"C:\\old.bmp", "BM"},
+                         {"C:\\new.bmp", "BM"}};
     ASSERT_EQ(pemlo::publishPreviewPageWith(platform, 800, 600, "C:\\old.flv", "C:\\old.bmp"), 1);
     ASSERT_EQ(pemlo::publishPreviewPageWith(platform, 320, 240, "C:\\new.flv", "C:\\new.bmp"), 1);
     const std::string page = readAll(platform.folder / "PemloPreview.html");
@@ -222,9 +243,18 @@ TEST_F(PreviewPublication, WritesMovieThenPageThenOpensAndOverwritesEachTime) {
     EXPECT_EQ(countOf(page, "width=\"320\""), 2);
     EXPECT_EQ(countOf(page, "width=\"800\""), 0);
     EXPECT_EQ(countOf(page, "old.flv") + countOf(page, "old.bmp"), 0);
-    EXPECT_EQ(countOf(page, "C:\\\\new.bmp"), 1);
+    EXPECT_EQ(countOf(page, "C:\\\\new.bmp"), 2);  // the tooltip and the player
     ASSERT_EQ(platform.opened.size(), 2U);
     EXPECT_EQ(platform.opened[1], platform.folder.string() + "/PemloPreview.html");
+}
+
+TEST_F(PreviewPublication, AThumbnailNeverWrittenIsNotNamed) {
+    platform.recorded["C:\\tiny.flv"] = "FLV";
+    ASSERT_EQ(pemlo::publishPreviewPageWith(platform, 3, 2, "C:\\tiny.flv", "C:\\tiny.bmp"), 1);
+    const std::string page = readAll(platform.folder / "PemloPreview.html");
+    EXPECT_EQ(countOf(page, "tiny.bmp"), 0);
+    EXPECT_EQ(countOf(page, "thumbnail: '' }"), 1);
+    EXPECT_EQ(countOf(page, "C:\\\\tiny.flv"), 2);
 }
 
 // Records what publication asks of the platform.
@@ -232,6 +262,7 @@ class RecordingPlatform final : public PreviewPlatform {
   public:
     bool hasFolder = true;
     int writeResult = 1;
+    bool hasRecording = true;
     std::vector<std::string> calls;
 
     bool tempFolder(std::string& out) override {
@@ -251,13 +282,36 @@ class RecordingPlatform final : public PreviewPlatform {
         calls.push_back("open " + path);
         return true;
     }
+    pemlo::FilePtr createFile(const std::string& path) override {
+        calls.push_back("create " + path);
+        return std::make_unique<pemlo::testing::MemoryFile>();
+    }
+    pemlo::FilePtr openForReading(const std::string& path) override {
+        calls.push_back("read " + path);
+        if (!hasRecording) {
+            return nullptr;
+        }
+        auto file = std::make_unique<pemlo::testing::MemoryFile>();
+        file->bytes = {'F', 'L', 'V'};
+        return file;
+    }
+    bool removeFile(const std::string& path) override {
+        calls.push_back("remove " + path);
+        return false;
+    }
 };
 
-TEST(PreviewPublicationOrder, MovieThenPageWithFivePairsThenOpenEvenAfterFailures) {
+TEST(PreviewPublicationOrder, MovieThenDataThenPageWithFivePairsThenOpenEvenAfterFailures) {
     RecordingPlatform platform;
     EXPECT_EQ(pemlo::publishPreviewPageWith(platform, 640, 480, "C:\\v.flv", "C:\\v.bmp"), 1);
     const std::vector<std::string> expected = {
+        "read C:\\v.bmp",
         "401 T\\PemloPreview.swf 0",
+        "remove T\\PemloPreviewData.js",
+        "read C:\\v.flv",
+        "create T\\PemloPreviewData1.js",
+        "remove T\\PemloPreviewData2.js",
+        "create T\\PemloPreviewData.js",
         "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C%3A%5Cv.flv "
         "#escfile# C:\\\\v.flv #bmp# C:\\\\v.bmp",
         "open T\\PemloPreview.html"};
@@ -267,6 +321,17 @@ TEST(PreviewPublicationOrder, MovieThenPageWithFivePairsThenOpenEvenAfterFailure
     platform.writeResult = 0;
     EXPECT_EQ(pemlo::publishPreviewPageWith(platform, 640, 480, "C:\\v.flv", "C:\\v.bmp"), 0);
     EXPECT_EQ(platform.calls, expected);
+
+    // No recording to read (nor thumbnail): the page is still written and opened.
+    platform.calls.clear();
+    platform.writeResult = 1;
+    platform.hasRecording = false;
+    EXPECT_EQ(pemlo::publishPreviewPageWith(platform, 640, 480, "C:\\v.flv", "C:\\v.bmp"), 0);
+    ASSERT_EQ(platform.calls.size(), 6U);
+    EXPECT_EQ(platform.calls[4],
+              "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C%3A%5Cv.flv "
+              "#escfile# C:\\\\v.flv #bmp# ");
+    EXPECT_EQ(platform.calls[5], "open T\\PemloPreview.html");
 
     // Without a temporary folder nothing is written anywhere.
     platform.calls.clear();

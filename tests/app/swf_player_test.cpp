@@ -480,7 +480,11 @@ TEST(PlayerMovie, ScriptStreamsTheQueriedFileWithItsControls) {
                           "onEnterFrame",
                           "_xscale",
                           "_yscale",
-                          "_visible"}) {
+                          "_visible",
+                          "lastkeyframetimestamp",
+                          "seekTime",
+                          "reopen",
+                          "repause"}) {
         EXPECT_EQ(m.pushedStrings.count(s), 1U) << s;
     }
     EXPECT_GE(m.functions, 8);

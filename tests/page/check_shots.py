@@ -45,7 +45,7 @@ def main(argv):
 
     shots = {}
     for name in ("1-playing", "2-seeked", "3-paused", "4-still-paused", "5-dragged",
-                 "6-rewound", "7-playing-again"):
+                 "6-rewound", "7-playing-again", "8-past-last-key", "9-ended", "10-after-end"):
         shots[name] = Shot("%s/shots/%s.rgb" % (work, name), width, height)
     reference = Shot("%s/shots/reference.rgb" % work, width, height)
 
@@ -99,12 +99,27 @@ def main(argv):
         ("5-dragged", "play", 0.37, 0.45),
         ("6-rewound", "play", -0.02, 0.03),
         ("7-playing-again", "pause", 0.05, 0.3),
+        ("8-past-last-key", "pause", 0.78, 0.9),
+        ("9-ended", "play", 0.9, 1.02),
+        ("10-after-end", "pause", 0.0, 0.2),
     ]
     for name, want_icon, low, high in expectations:
         k = knob(shots[name])
         check(icon(shots[name]) == want_icon, "%s: %s icon shown" % (name, want_icon))
         check(k is not None and low <= k <= high,
               "%s: seek knob at %s, expected %.2f to %.2f" % (name, k, low, high))
+    # Rewind while paused shows the first frame itself (the whole picture above the bar).
+    def whole_match(shot):
+        same = total = 0
+        for y in range(0, top, 2):
+            for x in range(0, width, 2):
+                total += 1
+                same += near(shot.pixel(x, y), reference.pixel(x, y), 24)
+        return same / total
+
+    check(whole_match(shots["6-rewound"]) >= 0.99,
+          "6-rewound shows the first frame (%.1f%% of pixels match)" % (whole_match(shots["6-rewound"]) * 100))
+    check(whole_match(shots["5-dragged"]) < 0.99, "5-dragged shows another frame than the first")
     paused_a, paused_b = shots["3-paused"], shots["4-still-paused"]
     check(paused_a.data == paused_b.data, "the paused picture stands still")
     check(shots["1-playing"].data != shots["2-seeked"].data, "the picture moves while playing")

@@ -77,6 +77,17 @@ async function main() {
     await click(14, bar.top + 14);
     await page.waitForTimeout(2500);
     await shot('7-playing-again');
+    // A click at 97 % (19.4 s) lies past the last keyframe (16 s): the movie goes there
+    // rather than ending the stream.
+    await click(bar.trackX + bar.trackW * 0.97, bar.top + 14);
+    await page.waitForTimeout(1000);
+    await shot('8-past-last-key');
+    // Let it end, then Play starts the stream again.
+    await page.waitForTimeout(5000);
+    await shot('9-ended');
+    await click(14, bar.top + 14);
+    await page.waitForTimeout(1500);
+    await shot('10-after-end');
     const full = await page.screenshot({ path: `${outDir}/page.png`, fullPage: true });
     console.log(JSON.stringify({ requests, messages, fullPageBytes: full.length }, null, 1));
   } finally {

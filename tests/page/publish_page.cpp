@@ -1,6 +1,7 @@
 // Publishes the preview page into a folder, as the program does into the temporary
 // folder, from the template and the movie of the build; the page is left for a browser.
 // usage: pemlo_publish_page FOLDER WIDTH HEIGHT OUTPUT_PATH THUMBNAIL_PATH TEMPLATE MOVIE
+//        [DATA_LIMIT]   (bytes of FLV written beside the page; the program's limit else)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,19 +45,25 @@ class FolderPlatform final : public pemlo::PreviewPlatform {
         std::printf("%s\n", path.c_str());
         return true;
     }
+    uint64_t limit = pemlo::kPreviewDataLimit;
+    uint64_t dataLimit() override { return limit; }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 8) {
+    if (argc != 8 && argc != 9) {
         std::fprintf(stderr,
-                     "usage: %s FOLDER WIDTH HEIGHT OUTPUT_PATH THUMBNAIL_PATH TEMPLATE MOVIE\n",
+                     "usage: %s FOLDER WIDTH HEIGHT OUTPUT_PATH THUMBNAIL_PATH TEMPLATE MOVIE "
+                     "[DATA_LIMIT]\n",
                      argv[0]);
         return 2;
     }
     FolderPlatform platform;
     platform.folder = argv[1];
+    if (argc == 9) {
+        platform.limit = std::strtoull(argv[8], nullptr, 10);
+    }
     if (!readAll(argv[6], platform.pageTemplate) || !readAll(argv[7], platform.movie)) {
         std::fprintf(stderr, "cannot read the template or the movie\n");
         return 1;

@@ -31,14 +31,17 @@ if [ -n "$encoder" ]; then
 else
   ffmpeg -loglevel error -y -f lavfi -i "$source" -t 20 -c:v flashsv -g 40 "$work/site/$clip"
 fi
-"$publish" "$work/site" "$width" "$height" "$clip" "${clip%.flv}.bmp" \
-  "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null
+# Published from inside the folder, so that the relative name also finds the FLV whose
+# data goes beside the page.
+(cd "$work/site" && "$publish" . "$width" "$height" "$clip" "${clip%.flv}.bmp" \
+  "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" >/dev/null)
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/ruffle"
 # A second page, as published for a recording saved under an absolute Windows path.
 mkdir -p "$work/site/windows"
+# That FLV is not on this machine: the page is written without the data (status 1).
 "$publish" "$work/site/windows" "$width" "$height" 'C:\My Videos\it'"'"'s #1 100%.flv' \
   'C:\My Videos\it'"'"'s #1 100%.bmp' "$resources/preview_page_crlf.html" \
-  "$resources/PemloPreview.swf" >/dev/null
+  "$resources/PemloPreview.swf" >/dev/null || test $? -eq 1
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/windows/ruffle"
 
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"

@@ -79,4 +79,15 @@ w, h = struct.unpack("<ii", d[18:26])
 print("     thumbnail %d x %d, %d bytes" % (w, h, len(d)))
 sys.exit(0 if d[:2] == b"BM" and (w, h) == (240, 180) and len(d) == 54 + 240 * 180 * 3 else 1)
 PY
+# The page the program wrote on Close, opened from disk in headless Chromium: one real
+# click plays it, and its frames and sound are ffmpeg's decode of the FLV.
+page=$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html -size +0 | head -1)
+check "the data scripts lie beside the page" test -s "$(dirname "$page")/PemloPreviewData1.js"
+mkdir -p pagecase
+ln -sfn "$(dirname "$page")" pagecase/page
+ln -sf "$flv" pagecase/rec.flv
+ffmpeg -v error -i "$flv" -fps_mode passthrough -f rawvideo -pix_fmt rgb24 pagecase/ref.rgb
+ffmpeg -v error -i "$flv" -vn -f s16le -c:a pcm_s16le pagecase/ref.s16
+check "the page plays the recording in Chromium from file://" \
+    timeout 180 node "$E2E_HERE/../page/player_test.js" pagecase basic
 e2e_finish

@@ -2,11 +2,17 @@
 query variable `videofile` through NetConnection/NetStream, sized `w` x `h`, with
 play/pause, rewind, a seek bar (click or drag) and a loading bar.
 
+Once the stream has ended it is closed, so Play, rewind and the bar open it again with
+play(url). A forward seek lands on a keyframe; past the last one (onMetaData's
+lastkeyframetimestamp) the stream would end, so such a seek goes to the last keyframe.
+A seek or rewind while paused plays for two frames and pauses again, so that the new
+picture shows.
+
 usage: player.py OUTPUT.swf"""
 
 import sys
 
-from swf import (And, Call, Const, Do, Function, If, Local, New, Not, Or, Set, Stop, Var,
+from swf import (And, Call, Const, Do, Function, If, Local, New, Not, Or, Return, Set, Stop, Var,
                  define_shape3, define_sprite, define_video_stream, do_action, movie,
                  place_object2, tag, SET_BACKGROUND_COLOR, SHOW_FRAME)
 
@@ -112,6 +118,10 @@ def script():
         Set(root.ended, False),
         Set(root.dragging, False),
         Set(root.dragFrac, 0),
+        Set(root.lastKey, -1),
+        Set(root.repause, 0),
+        Set(root.pendingSeek, -1),
+        Set(root.src, ""),
 
         # Play/pause icons follow the state.
         Set(root.showIcons, Function([], [
@@ -130,12 +140,27 @@ def script():
             Set(root.dragFrac, Var("f")),
             Do(root.call("showPosition", Var("f"))),
         ])),
+        # Where a seek to fraction f may go: not past the last keyframe.
+        Set(root.seekTime, Function(["f"], [
+            Local("t", Var("f") * root.dur),
+            If(And(root.lastKey > -1, Var("t") > root.lastKey), [Local("t", root.lastKey)]),
+            Return(Var("t")),
+        ])),
+        # The stream again from the start after it ended (then an optional seek).
+        Set(root.reopen, Function(["t"], [
+            Set(root.ended, False),
+            Set(root.paused, False),
+            Set(root.repause, 0),
+            Do(ns.call("play", root.src)),
+            If(Var("t") > 0, [Set(root.pendingSeek, Var("t"))]),
+        ])),
         Set(root.seekFrac, Function(["f"], [
-            If(root.dur > 0, [Do(ns.call("seek", Var("f") * root.dur))]),
-            If(root.ended, [
-                Set(root.ended, False),
-                Set(root.paused, False),
-                Do(ns.call("pause", False)),
+            If(root.ended, [Do(root.call("reopen", root.call("seekTime", Var("f"))))], [
+                If(root.dur > 0, [Do(ns.call("seek", root.call("seekTime", Var("f"))))]),
+                If(root.paused, [
+                    Do(ns.call("pause", False)),
+                    Set(root.repause, 2),
+                ]),
             ]),
             Do(root.call("showIcons")),
         ])),
@@ -148,6 +173,12 @@ def script():
         Do(root.screen.video.call("attachVideo", ns)),
         Set(ns.onMetaData, Function(["info"], [
             If(Var("info").duration > 0, [Set(root.dur, Call("Number", Var("info").duration))]),
+            # Seconds, or milliseconds where it exceeds the duration.
+            Local("lk", Call("Number", Var("info").lastkeyframetimestamp)),
+            If(Var("lk") > -1, [
+                If(And(root.dur > 0, Var("lk") > root.dur), [Local("lk", Var("lk") / 1000)]),
+                Set(root.lastKey, Var("lk")),
+            ]),
         ])),
         Set(ns.onStatus, Function(["info"], [
             If(Var("info").code.eq("NetStream.Play.Stop"), [
@@ -158,12 +189,8 @@ def script():
         ])),
 
         Set(root.playButton.onRelease, Function([], [
-            If(root.ended, [
-                Set(root.ended, False),
-                Set(root.paused, False),
-                Do(ns.call("seek", 0)),
-                Do(ns.call("pause", False)),
-            ], [
+            If(root.ended, [Do(root.call("reopen", 0))], [
+                Set(root.repause, 0),
                 If(root.paused, [
                     Set(root.paused, False),
                     Do(ns.call("pause", False)),
@@ -175,11 +202,16 @@ def script():
             Do(root.call("showIcons")),
         ])),
         Set(root.rewindButton.onRelease, Function([], [
-            Do(ns.call("seek", 0)),
             If(root.ended, [
-                Set(root.ended, False),
-                Set(root.paused, False),
-                Do(ns.call("pause", False)),
+                Do(root.call("reopen", 0)),
+                Set(root.paused, True),
+                Set(root.repause, 2),
+            ], [
+                Do(ns.call("seek", 0)),
+                If(root.paused, [
+                    Do(ns.call("pause", False)),
+                    Set(root.repause, 2),
+                ]),
             ]),
             Do(root.call("showPosition", 0)),
             Do(root.call("showIcons")),
@@ -196,6 +228,15 @@ def script():
         Set(root.seekArea.onReleaseOutside, root.seekArea.onRelease),
 
         Set(root.onEnterFrame, Function([], [
+            # A seek or rewind while paused: pause again once the picture has moved.
+            If(root.repause > 0, [
+                Set(root.repause, root.repause - 1),
+                If(root.repause < 1, [Do(ns.call("pause", True))]),
+            ]),
+            If(And(root.pendingSeek > -1, ns.time > 0), [
+                Do(ns.call("seek", root.pendingSeek)),
+                Set(root.pendingSeek, -1),
+            ]),
             If(root.dragging, [Do(root.call("dragTo"))], [
                 If(root.dur > 0, [
                     Local("f", ns.time / root.dur),
@@ -226,7 +267,8 @@ def script():
                        [Local("src", Const("file:") + Var("src"))]),
                 ]),
             ]),
-            Do(ns.call("play", Var("src"))),
+            Set(root.src, Var("src")),
+            Do(ns.call("play", root.src)),
         ]),
     ]
 
