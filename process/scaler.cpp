@@ -286,32 +286,76 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
     return 1;
 }
 
+namespace {
+
+// The target pixels [first, end) of a line of `targetSize` whose source area touches
+// source pixels [sourceFirst, sourceEnd) of a line of `sourceSize`. Target pixel t
+// covers source units [t x sourceSize, (t + 1) x sourceSize) and source pixel x covers
+// [x x targetSize, (x + 1) x targetSize); every overlap of positive length carries a
+// non-zero weight.
+void targetSpan(unsigned sourceSize, unsigned targetSize, unsigned sourceFirst, unsigned sourceEnd,
+                unsigned& targetFirst, unsigned& targetEnd) {
+    sourceEnd = sourceEnd < sourceSize ? sourceEnd : sourceSize;
+    if (sourceFirst >= sourceEnd || targetSize == 0) {
+        targetFirst = 0;
+        targetEnd = 0;
+        return;
+    }
+    targetFirst = static_cast<unsigned>(uint64_t{sourceFirst} * targetSize / sourceSize);
+    targetEnd =
+        static_cast<unsigned>((uint64_t{sourceEnd} * targetSize + sourceSize - 1) / sourceSize);
+}
+
+}  // namespace
+
+void scaleJobTargetColumns(const ScaleJob& job, unsigned sourceFirst, unsigned sourceEnd,
+                           unsigned& targetFirst, unsigned& targetEnd) {
+    targetSpan(job.sourceWidth, job.targetWidth, sourceFirst, sourceEnd, targetFirst, targetEnd);
+}
+
+void scaleJobTargetRows(const ScaleJob& job, unsigned sourceFirst, unsigned sourceEnd,
+                        unsigned& targetFirst, unsigned& targetEnd) {
+    targetSpan(job.sourceHeight, job.targetHeight, sourceFirst, sourceEnd, targetFirst, targetEnd);
+}
+
 void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
+    scaleJobRect(job, firstRow, endRow, 0, job.targetWidth);
+}
+
+void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
+                  unsigned endColumn) {
     const unsigned sh = job.sourceHeight;
     const unsigned dw = job.targetWidth;
     const unsigned dh = job.targetHeight;
     endRow = endRow < dh ? endRow : dh;
-    if (firstRow >= endRow) {
+    endColumn = endColumn < dw ? endColumn : dw;
+    if (firstRow >= endRow || firstColumn >= endColumn) {
         return;
     }
     const size_t lineLength = static_cast<size_t>(dw) * 3;
+    // Only the columns of the rectangle are accumulated, cleared and normalised; the
+    // column table places each one's source pixels in the row whatever its neighbours.
+    const size_t left = static_cast<size_t>(firstColumn) * 3;
+    const size_t width = static_cast<size_t>(endColumn - firstColumn) * 3;
+    const ScalerColumn* columns = job.columns + firstColumn;
+    const unsigned count = endColumn - firstColumn;
     // A target row collects sums from at most two source rows' worth of rows at a time,
     // so a band keeps its sums in two accumulator rows of its own (its first two), used
     // in turn: each target row is cleared when first touched and normalised as soon as
     // it is complete, while it is still in the cache.
     const auto sums = [&](unsigned y) {
-        return job.accumulator + lineLength * (firstRow + ((y - firstRow) & 1u));
+        return job.accumulator + lineLength * (firstRow + ((y - firstRow) & 1u)) + left;
     };
     unsigned cleared = firstRow;
     unsigned finished = firstRow;
     const auto touch = [&](unsigned y) {
         for (; cleared <= y; ++cleared) {
-            std::memset(sums(cleared), 0, lineLength * sizeof(float));
+            std::memset(sums(cleared), 0, width * sizeof(float));
         }
     };
     const auto finishBefore = [&](unsigned end) {
         for (; finished < end; ++finished) {
-            normaliseRow(sums(finished), job.target + lineLength * finished, lineLength,
+            normaliseRow(sums(finished), job.target + lineLength * finished + left, width,
                          job.factor);
         }
     };
@@ -333,18 +377,18 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow) {
             const bool bottom = current + 1 < endRow;
             if (top && bottom) {
                 touch(current + 1);
-                addSplitRow(s, job.columns, dw, sums(current), sums(current + 1), wy0, wy1);
+                addSplitRow(s, columns, count, sums(current), sums(current + 1), wy0, wy1);
             } else if (top) {
                 touch(current);
-                addWeightedRow(s, job.columns, dw, sums(current), wy0);
+                addWeightedRow(s, columns, count, sums(current), wy0);
             } else {
                 touch(current + 1);
-                addWeightedRow(s, job.columns, dw, sums(current + 1), wy1);
+                addWeightedRow(s, columns, count, sums(current + 1), wy1);
             }
             ++current;
         } else {
             touch(current);
-            addInnerRow(s, job.columns, dw, sums(current));
+            addInnerRow(s, columns, count, sums(current));
             if (v == sh) {
                 ++current;
             }

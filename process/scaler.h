@@ -70,6 +70,27 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
 // height are ignored). Bands that do not overlap may run at the same time.
 void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow);
 
+// Computes only the target pixels in rows [firstRow, endRow) and columns
+// [firstColumn, endColumn) of a prepared job and leaves every other target byte as it
+// was; each written byte equals what scaleJobRows (and scaleAreaAverage) writes there.
+// Rows and columns past the target are ignored; an empty rectangle does nothing. It
+// uses the accumulator rows firstRow and firstRow + 1, so rectangles computed at the
+// same time must not share target rows, as with bands.
+void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
+                  unsigned endColumn);
+
+// Which target pixels a change of the source reaches, one axis at a time: given the
+// source columns (or rows) [sourceFirst, sourceEnd) of a prepared job, sets
+// [targetFirst, targetEnd) to exactly the target columns (rows) whose source area
+// overlaps one of them, so that the target pixels outside the span do not depend on
+// them. A source span past the source is cut to it; an empty one gives 0, 0.
+// Recomputing with scaleJobRect the rectangle formed by the column span and the row span
+// of a changed source rectangle brings the target up to date.
+void scaleJobTargetColumns(const ScaleJob& job, unsigned sourceFirst, unsigned sourceEnd,
+                           unsigned& targetFirst, unsigned& targetEnd);
+void scaleJobTargetRows(const ScaleJob& job, unsigned sourceFirst, unsigned sourceEnd,
+                        unsigned& targetFirst, unsigned& targetEnd);
+
 // Reduces `source` into `target` at targetWidth x targetHeight; `accumulator` is the
 // caller's working buffer, kept from call to call (one per target). Returns 1, or 0
 // without touching the target when the call is outside what the scaler accepts (a
