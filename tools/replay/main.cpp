@@ -194,7 +194,8 @@ int run(int argc, char** argv) {
 
     ReplayScreen screen(o);
     FrameSpool frameSpool;
-    if (!spoolOpenFile(frameSpool, screen, createTemporaryFile(scratch + ".vid.tmp"))) {
+    const CaptureArea area{o.captureLeft, o.captureTop, o.captureWidth, o.captureHeight};
+    if (!spoolOpenFile(frameSpool, screen, createTemporaryFile(scratch + ".vid.tmp"), area)) {
         return fail("cannot create the frame spool beside '" + o.outputPath + "'");
     }
     MemorySoundDevice device;
