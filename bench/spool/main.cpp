@@ -255,11 +255,13 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
         return false;
     }
     std::vector<double> ticks;
-    // The first frames again for the former layout (at most 40: they are kept whole).
+    // The first frames again for the former layout (at most 40 and 400 MB: they are kept
+    // whole).
+    const size_t keep = std::min<size_t>(40, size_t{400000000} / (size_t{sc.pitch()} * sc.height));
     std::vector<std::vector<unsigned char>> kept;
     for (int i = 0; i < frames; ++i) {
         screen.frame = next(i);
-        if (kept.size() < 40) {
+        if (kept.size() < keep) {
             kept.push_back(*screen.frame);
         }
         const auto t0 = Clock::now();
