@@ -74,6 +74,10 @@ uint32_t findChangedTiles(const TileGrid& grid, const unsigned char* rows, size_
             for (uint32_t y = firstRow; y < firstRow + height && unchanged > 0; ++y) {
                 const unsigned char* now = rows + y * pitch;
                 const unsigned char* before = previous + y * previousPitch;
+                // Most rows of a desktop do not change at all: one look at the whole row.
+                if (unchanged == grid.columns && spanEqual(now, before, previousPitch)) {
+                    continue;
+                }
                 for (uint32_t c = 0; c < grid.columns; ++c) {
                     if (marks[c] != 0) {
                         continue;
