@@ -37,15 +37,18 @@ inline bool spanEqual(const unsigned char* a, const unsigned char* b, size_t n) 
     return std::memcmp(a + i, b + i, n - i) == 0;
 }
 
-// One row of `width` 4-byte pixels as packed BGR.
+// One row of `width` 4-byte pixels as packed BGR. Four bytes at a time: the fourth lands
+// on the next pixel's first byte, which the next copy overwrites; the last pixel takes
+// three, so nothing is written past the row.
 inline void rowToBgr(const unsigned char* src, uint32_t width, unsigned char* dst) {
-    for (uint32_t i = 0; i < width; ++i) {
-        dst[0] = src[0];
-        dst[1] = src[1];
-        dst[2] = src[2];
+    for (uint32_t i = 0; i + 1 < width; ++i) {
+        std::memcpy(dst, src, 4);
         dst += 3;
         src += 4;
     }
+    dst[0] = src[0];
+    dst[1] = src[1];
+    dst[2] = src[2];
 }
 
 }  // namespace
@@ -91,17 +94,23 @@ uint32_t findChangedTiles(const TileGrid& grid, const unsigned char* rows, size_
             }
         }
         // Bring the changed tiles of this tile row into the previous grab while they
-        // are still in the cache.
-        for (uint32_t c = 0; c < grid.columns; ++c) {
+        // are still in the cache, neighbouring tiles in one copy.
+        for (uint32_t c = 0; c < grid.columns;) {
             if (marks[c] == 0) {
+                ++c;
                 continue;
             }
-            ++count;
+            uint32_t end = c + 1;
+            while (end < grid.columns && marks[end] != 0) {
+                ++end;
+            }
+            count += end - c;
             const size_t at = size_t{c} * kTileSide * 4;
-            const size_t bytes = size_t{grid.tileWidth(c)} * 4;
+            const size_t bytes = (size_t{end - 1} * kTileSide + grid.tileWidth(end - 1)) * 4 - at;
             for (uint32_t y = firstRow; y < firstRow + height; ++y) {
                 std::memcpy(previous + y * previousPitch + at, rows + y * pitch + at, bytes);
             }
+            c = end;
         }
     }
     return count;

@@ -13,6 +13,8 @@
 // inflating every frame's tiles.
 //
 //   pemlo_bench_spool [frames] [folder for the spool file]
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -196,47 +198,51 @@ double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-struct Figures {
-    double median = 0;
-    double p95 = 0;
-    double bytesPerFrame = 0;
-};
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
-Figures summarise(std::vector<double> ticks, uint64_t bytes) {
-    std::sort(ticks.begin(), ticks.end());
-    Figures f;
-    f.median = ticks[ticks.size() / 2];
-    f.p95 = ticks[std::min(ticks.size() - 1, ticks.size() * 95 / 100)];
-    f.bytesPerFrame = double(bytes) / double(ticks.size());
-    return f;
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double p95(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * 95 / 100)];
 }
 
 // The tick of the former layout: the whole locked display and the cursor compressed at
 // level 1 and appended.
-Figures formerTicks(const std::vector<const std::vector<unsigned char>*>& frames,
-                    const std::vector<unsigned char>& cursor, const std::string& path) {
-    pemlo::FilePtr file = pemlo::createTemporaryFile(path);
-    std::vector<unsigned char> scratch(compressBound(uLong(frames[0]->size())));
-    std::vector<double> ticks;
+class FormerSpool {
+  public:
+    explicit FormerSpool(const std::string& path) : file_(pemlo::createTemporaryFile(path)) {}
+    bool ok() const { return file_ != nullptr; }
     uint64_t bytes = 0;
-    for (const auto* frame : frames) {
-        const auto t0 = Clock::now();
-        uLongf n = uLongf(scratch.size());
-        compress2(scratch.data(), &n, cursor.data(), uLong(cursor.size()), 1);
-        file->write(scratch.data(), uint32_t(n));
+    void tick(const std::vector<unsigned char>& frame, const std::vector<unsigned char>& cursor) {
+        if (scratch_.size() < compressBound(uLong(frame.size()))) {
+            scratch_.resize(compressBound(uLong(frame.size())));
+        }
+        uLongf n = uLongf(scratch_.size());
+        compress2(scratch_.data(), &n, cursor.data(), uLong(cursor.size()), 1);
+        file_->write(scratch_.data(), uint32_t(n));
         bytes += n;
-        n = uLongf(scratch.size());
-        compress2(scratch.data(), &n, frame->data(), uLong(frame->size()), 1);
-        file->write(scratch.data(), uint32_t(n));
+        n = uLongf(scratch_.size());
+        compress2(scratch_.data(), &n, frame.data(), uLong(frame.size()), 1);
+        file_->write(scratch_.data(), uint32_t(n));
         bytes += n;
-        ticks.push_back(ms(Clock::now() - t0));
     }
-    file->close();
-    return summarise(ticks, bytes);
-}
 
-// Records `frames` frames (each made by `next` before its tick, untimed) and reads them
-// back. Returns false when the spool fails.
+  private:
+    pemlo::FilePtr file_;
+    std::vector<unsigned char> scratch_;
+};
+
+// Records `frames` frames (each made by `next` before its tick, untimed) through the
+// spool and, right after each tick, through the former layout, so that both see the
+// same load; then reads the spool back. Returns false when the spool fails.
 bool run(const Screen& sc, const char* content, int frames, const std::string& folder,
          const std::function<const std::vector<unsigned char>*(int)>& next) {
     PreparedScreen screen(sc);
@@ -249,31 +255,32 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
 
     pemlo::FrameSpool spool;
     const pemlo::CaptureArea area{0, 0, int32_t(sc.width), int32_t(sc.height)};
-    if (!pemlo::spoolOpenFile(
+    FormerSpool former(folder + "/pemlo_bench_spool_former.dat");
+    if (!former.ok() ||
+        !pemlo::spoolOpenFile(
             spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_spool.dat"), area)) {
-        std::fprintf(stderr, "cannot create the spool file in %s\n", folder.c_str());
+        std::fprintf(stderr, "cannot create the spool files in %s\n", folder.c_str());
         return false;
     }
-    std::vector<double> ticks;
-    // The first frames again for the former layout (at most 40 and 400 MB: they are kept
-    // whole).
-    const size_t keep = std::min<size_t>(40, size_t{400000000} / (size_t{sc.pitch()} * sc.height));
-    std::vector<std::vector<unsigned char>> kept;
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    std::vector<double> formerWall;
+    std::vector<double> formerCpu;
     for (int i = 0; i < frames; ++i) {
         screen.frame = next(i);
-        if (kept.size() < keep) {
-            kept.push_back(*screen.frame);
-        }
-        const auto t0 = Clock::now();
+        auto t0 = Clock::now();
+        double c0 = cpuMs();
         if (!pemlo::spoolRecordFrame(spool)) {
             std::fprintf(stderr, "recording failed at frame %d\n", i);
             return false;
         }
-        ticks.push_back(ms(Clock::now() - t0));
-    }
-    std::vector<const std::vector<unsigned char>*> shown;
-    for (const auto& k : kept) {
-        shown.push_back(&k);
+        wall.push_back(ms(Clock::now() - t0));
+        cpu.push_back(cpuMs() - c0);
+        t0 = Clock::now();
+        c0 = cpuMs();
+        former.tick(*screen.frame, screen.cursor);
+        formerWall.push_back(ms(Clock::now() - t0));
+        formerCpu.push_back(cpuMs() - c0);
     }
     uint64_t spooled = 0;
     for (int i = 0; i < frames; ++i) {
@@ -296,19 +303,22 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
     const double readMs = ms(Clock::now() - r0);
     pemlo::captureRelease(spool);
 
-    const Figures now = summarise(ticks, spooled);
-    const Figures former =
-        formerTicks(shown, screen.cursor, folder + "/pemlo_bench_spool_former.dat");
     std::printf(
-        "%ux%u %-14s tick median %6.2f ms (p95 %6.2f) | former layout median %6.2f ms "
-        "(p95 %6.2f, first %zu frames) | ratio %.3f\n",
-        sc.width, sc.height, content, now.median, now.p95, former.median, former.p95, shown.size(),
-        now.median / former.median);
+        "%ux%u %-14s tick, wall: median %7.2f ms p95 %7.2f | former %7.2f p95 %7.2f | "
+        "ratio of medians %.3f\n",
+        sc.width, sc.height, content, median(wall), p95(wall), median(formerWall), p95(formerWall),
+        median(wall) / median(formerWall));
+    std::printf(
+        "%ux%u %-14s tick, CPU:  median %7.2f ms p95 %7.2f | former %7.2f p95 %7.2f | "
+        "ratio of medians %.3f\n",
+        sc.width, sc.height, content, median(cpu), p95(cpu), median(formerCpu), p95(formerCpu),
+        median(cpu) / median(formerCpu));
     std::printf(
         "%ux%u %-14s spooled %9.1f KB per frame (former %9.1f KB) | read-back %.1f "
         "frames/s\n",
-        sc.width, sc.height, content, now.bytesPerFrame / 1e3, former.bytesPerFrame / 1e3,
-        read * 1000.0 / readMs);
+        sc.width, sc.height, content, double(spooled) / frames / 1e3,
+        double(former.bytes) / frames / 1e3, read * 1000.0 / readMs);
+    std::fflush(stdout);
     return true;
 }
 
