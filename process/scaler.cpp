@@ -1,5 +1,6 @@
 #include "process/scaler.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -222,6 +223,273 @@ void normaliseRow(const float* acc, uint8_t* out, size_t length, double f) {
     }
 }
 
+unsigned greatestCommonDivisor(unsigned a, unsigned b) {
+    while (b != 0) {
+        const unsigned r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+bool isPowerOfTwo(unsigned n) {
+    return n != 0 && (n & (n - 1)) == 0;
+}
+
+// Along one axis of n source pixels reduced to m, every share is a multiple of
+// g / m with g = gcd(n, m); when m / g is a power of two, a share is k / (m / g) exactly
+// in single precision, and so is every product of two shares. A target pixel gathers
+// n / g units across (a whole source pixel is m / g units). Returns the largest sum of
+// a target pixel's bytes in units when the job can sum in integers, 0 otherwise.
+uint32_t integerSumLimit(unsigned sw, unsigned sh, unsigned dw, unsigned dh) {
+    const unsigned gx = greatestCommonDivisor(sw, dw);
+    const unsigned gy = greatestCommonDivisor(sh, dh);
+    // The row sums are kept in 16 bits; the full sums must stay below 2^24 units so that
+    // every partial single-precision sum is exact.
+    const uint64_t rowSumMax = uint64_t{255} * (sh / gy);
+    const uint64_t sumMax = rowSumMax * (sw / gx);
+    if (!isPowerOfTwo(dw / gx) || !isPowerOfTwo(dh / gy) || rowSumMax > 0xFFFF ||
+        sumMax >= (uint64_t{1} << 24)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(sumMax);
+}
+
+// Sums up to this many units are normalised through a table of their bytes, kept after
+// the column table.
+constexpr uint32_t kMaxTabledSum = 0xFFFF;
+
+size_t byteTableColumns(uint32_t sumLimit) {
+    return sumLimit == 0 || sumLimit > kMaxTabledSum
+               ? 0
+               : (size_t{sumLimit} + sizeof(ScalerColumn)) / sizeof(ScalerColumn);
+}
+
+void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsigned dh,
+                     ScalerColumn* columns, double factor) {
+    job.integerSums = false;
+    job.termCount = 0;
+    job.byteOfSum = nullptr;
+    const uint32_t sumLimit = integerSumLimit(sw, sh, dw, dh);
+    if (sumLimit == 0) {
+        return;
+    }
+    const unsigned columnUnits = dw / greatestCommonDivisor(sw, dw);
+    const unsigned rowUnits = dh / greatestCommonDivisor(sh, dh);
+    const uint64_t rowSumMax = uint64_t{255} * (sh / greatestCommonDivisor(sh, dh));
+    for (unsigned t = 0; t < dw; ++t) {
+        columns[t].spillInUnits =
+            static_cast<uint32_t>(columns[t].spillIn * static_cast<float>(columnUnits));
+        columns[t].lastShareUnits =
+            static_cast<uint32_t>(columns[t].lastShare * static_cast<float>(columnUnits));
+    }
+    // Four terms a column at most, weights and row sums within signed 16 bits: the
+    // columns are summed two pixels at a time.
+    unsigned terms = 0;
+    for (unsigned t = 0; t < dw; ++t) {
+        const ScalerColumn& c = columns[t];
+        terms = std::max(
+            terms, c.whole + (c.spillInUnits != 0 ? 1u : 0u) + (c.lastShareUnits != 0 ? 1u : 0u));
+    }
+    if (terms <= 4 && columnUnits <= 0x4000 && rowSumMax <= 0x7FFF) {
+        job.termCount = terms <= 2 ? 2 : 4;
+        for (unsigned t = 0; t < dw; ++t) {
+            ScalerColumn& c = columns[t];
+            unsigned k = 0;
+            c.termStart = c.first;
+            if (c.spillInUnits != 0) {
+                c.termStart -= 3;
+                c.termUnits[k++] = static_cast<uint16_t>(c.spillInUnits);
+            }
+            for (uint32_t i = 0; i < c.whole; ++i) {
+                c.termUnits[k++] = static_cast<uint16_t>(columnUnits);
+            }
+            if (c.lastShareUnits != 0) {
+                c.termUnits[k++] = static_cast<uint16_t>(c.lastShareUnits);
+            }
+        }
+    }
+    job.integerSums = true;
+    job.columnUnits = columnUnits;
+    job.rowUnits = rowUnits;
+    job.sumScale = 1.0f / static_cast<float>(columnUnits * rowUnits);
+    if (byteTableColumns(sumLimit) != 0) {
+        // The byte of every possible sum, by the very arithmetic of the single-precision
+        // pass: the sum in units times sumScale is its exact single-precision sum.
+        auto* table = reinterpret_cast<uint8_t*>(columns + dw);
+        for (uint32_t sum = 0; sum <= sumLimit; ++sum) {
+            table[sum] = normalised(static_cast<float>(sum) * job.sumScale, factor);
+        }
+        job.byteOfSum = table;
+    }
+}
+
+// line[i] = w x s[i] (or line[i] += w x s[i] when `add`), for n bytes; the sums stay
+// within 16 bits (see planIntegerSums).
+void addWeightedLine(const uint8_t* s, size_t n, unsigned w, uint16_t* line, bool add) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i low = _mm_mullo_epi16(_mm_unpacklo_epi8(bytes, zero), weight);
+        __m128i high = _mm_mullo_epi16(_mm_unpackhi_epi8(bytes, zero), weight);
+        auto* out = reinterpret_cast<__m128i*>(line + i);
+        if (add) {
+            low = _mm_add_epi16(low, _mm_loadu_si128(out));
+            high = _mm_add_epi16(high, _mm_loadu_si128(out + 1));
+        }
+        _mm_storeu_si128(out, low);
+        _mm_storeu_si128(out + 1, high);
+    }
+#endif
+    for (; i < n; ++i) {
+        const auto v = static_cast<unsigned>(s[i]) * w + (add ? line[i] : 0u);
+        line[i] = static_cast<uint16_t>(v);
+    }
+}
+
+#if defined(__SSE2__)
+// Columns [first, end) of one line of row sums (`line` indexed like the source row) into
+// single-precision sums at `out`, or straight into target bytes at `bytes` when the job
+// has a byte table: each column's three sums are formed from pairs of its pixels with
+// one multiply-add, the fourth lane (the next pixel's first sum) is dropped.
+void sumColumnsInPairs(const ScaleJob& job, const uint16_t* line, unsigned first, unsigned end,
+                       float* out, uint8_t* bytes) {
+    const __m128 scale = _mm_set1_ps(job.sumScale);
+    const auto unitsOf = [](const uint16_t* units) {
+        return _mm_set1_epi32(static_cast<int>(units[0] | (uint32_t{units[1]} << 16)));
+    };
+    const auto pair = [](const uint16_t* p) {
+        return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 3)));
+    };
+    for (unsigned t = first; t < end; ++t, out += 3) {
+        const ScalerColumn& c = job.columns[t];
+        const uint16_t* p = line + c.termStart;
+        __m128i sum = _mm_madd_epi16(pair(p), unitsOf(c.termUnits));
+        if (job.termCount > 2) {
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(pair(p + 6), unitsOf(c.termUnits + 2)));
+        }
+        if (job.byteOfSum != nullptr) {
+            alignas(16) uint32_t units[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(units), sum);
+            bytes[0] = job.byteOfSum[units[0]];
+            bytes[1] = job.byteOfSum[units[1]];
+            bytes[2] = job.byteOfSum[units[2]];
+            bytes += 3;
+            continue;
+        }
+        const __m128 sums = _mm_mul_ps(_mm_cvtepi32_ps(sum), scale);
+        if (t + 1 < end) {
+            _mm_storeu_ps(out, sums);  // the fourth lane is overwritten by the next column
+        } else {
+            alignas(16) float last[4];
+            _mm_store_ps(last, sums);
+            out[0] = last[0];
+            out[1] = last[1];
+            out[2] = last[2];
+        }
+    }
+}
+#endif
+
+// The integer form of scaleJobRect: each target row first sums its source rows, with
+// their shares in row units, into one line of 16-bit sums, then each target pixel sums
+// its part of that line with the column shares. Returns false, having written nothing,
+// when the line cannot be allocated.
+bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
+                 unsigned endColumn) {
+    thread_local GrowableBuffer<uint16_t> buffer;
+    const ScalerColumn& firstSpan = job.columns[firstColumn];
+    const ScalerColumn& lastSpan = job.columns[endColumn - 1];
+    const size_t begin = firstSpan.first - (firstSpan.spillInUnits != 0 ? 3 : 0);
+    const size_t end =
+        lastSpan.first + size_t{3} * lastSpan.whole + (lastSpan.lastShareUnits != 0 ? 3 : 0);
+    // Reading four terms of three sums from the last column's first pixel runs up to 13
+    // sums past it; they are zero and weigh nothing.
+    constexpr size_t kSlack = 16;
+    if (buffer.resize(end - begin + kSlack) == 0) {
+        return false;
+    }
+    uint16_t* line = buffer.data();
+    std::memset(line + (end - begin), 0, kSlack * sizeof(uint16_t));
+    const unsigned sh = job.sourceHeight;
+    const unsigned dh = job.targetHeight;
+    const unsigned gy = dh / job.rowUnits;
+    const size_t lineLength = size_t{job.targetWidth} * 3;
+    const unsigned whole = job.columnUnits;
+    for (unsigned y = firstRow; y < endRow; ++y) {
+        // Target row y covers units [y x sh, (y + 1) x sh) down; source row r covers
+        // [r x dh, (r + 1) x dh).
+        const uint64_t top = uint64_t{y} * sh;
+        const uint64_t bottom = top + sh;
+        const auto firstSource = static_cast<unsigned>(top / dh);
+        const auto endSource = static_cast<unsigned>((bottom + dh - 1) / dh);
+        for (unsigned r = firstSource; r < endSource; ++r) {
+            const uint64_t from = std::max<uint64_t>(uint64_t{r} * dh, top);
+            const uint64_t to = std::min<uint64_t>(uint64_t{r + 1} * dh, bottom);
+            const auto w = static_cast<unsigned>((to - from) / gy);
+            addWeightedLine(job.source + size_t{r} * job.sourceStride + begin, end - begin, w, line,
+                            r != firstSource);
+        }
+        float* sums = job.accumulator + lineLength * y + size_t{firstColumn} * 3;
+        float* out = sums;
+        uint8_t* bytes = job.target + lineLength * y + size_t{firstColumn} * 3;
+        unsigned t = firstColumn;
+#if defined(__SSE2__)
+        if (job.termCount != 0) {
+            sumColumnsInPairs(job, line - begin, t, endColumn, out, bytes);
+            out += size_t{endColumn - t} * 3;
+            t = endColumn;
+        }
+#endif
+        for (; t < endColumn; ++t, out += 3, bytes += 3) {
+            const ScalerColumn& span = job.columns[t];
+            const uint16_t* p = line + (span.first - begin);
+            uint32_t a0 = 0;
+            uint32_t a1 = 0;
+            uint32_t a2 = 0;
+            if (span.spillInUnits != 0) {
+                a0 = span.spillInUnits * p[-3];
+                a1 = span.spillInUnits * p[-2];
+                a2 = span.spillInUnits * p[-1];
+            }
+            uint32_t w0 = 0;
+            uint32_t w1 = 0;
+            uint32_t w2 = 0;
+            for (uint32_t i = 0; i < span.whole; ++i, p += 3) {
+                w0 += p[0];
+                w1 += p[1];
+                w2 += p[2];
+            }
+            a0 += w0 * whole;
+            a1 += w1 * whole;
+            a2 += w2 * whole;
+            if (span.lastShareUnits != 0) {
+                a0 += span.lastShareUnits * p[0];
+                a1 += span.lastShareUnits * p[1];
+                a2 += span.lastShareUnits * p[2];
+            }
+            if (job.byteOfSum != nullptr) {
+                bytes[0] = job.byteOfSum[a0];
+                bytes[1] = job.byteOfSum[a1];
+                bytes[2] = job.byteOfSum[a2];
+                continue;
+            }
+            out[0] = static_cast<float>(a0) * job.sumScale;
+            out[1] = static_cast<float>(a1) * job.sumScale;
+            out[2] = static_cast<float>(a2) * job.sumScale;
+        }
+        if (job.byteOfSum == nullptr) {
+            normaliseRow(sums, job.target + lineLength * y + size_t{firstColumn} * 3,
+                         size_t{endColumn - firstColumn} * 3, job.factor);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 uint8_t* imageBufferSetup(uint16_t width, uint16_t height, ImageBuffer& image) {
@@ -263,7 +531,9 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
         sw > kMaxScalerSource || sh > kMaxScalerSource || source.stride != sw * 3) {
         return 0;
     }
-    if (accumulator.resize(static_cast<size_t>(dw) * 3 * dh) == 0 || columns.resize(dw) == 0) {
+    const size_t tableColumns = byteTableColumns(integerSumLimit(sw, sh, dw, dh));
+    if (accumulator.resize(static_cast<size_t>(dw) * 3 * dh) == 0 ||
+        columns.resize(dw + tableColumns) == 0) {
         return 0;
     }
     if (imageBufferSetup(targetWidth, targetHeight, target) == nullptr) {
@@ -272,6 +542,9 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
     buildSpans(sw, dw, columns.data());
     const auto area = static_cast<uint32_t>(dw * dh);
     const auto sourceArea = static_cast<uint32_t>(sw * sh);
+    const auto factor = static_cast<double>(
+        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
+    planIntegerSums(job, sw, sh, dw, dh, columns.data(), factor);
     job.source = source.pixels;
     job.sourceWidth = sw;
     job.sourceHeight = sh;
@@ -281,8 +554,7 @@ int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
     job.targetHeight = dh;
     job.accumulator = accumulator.data();
     job.columns = columns.data();
-    job.factor = static_cast<double>(
-        static_cast<float>(static_cast<double>(area) / static_cast<double>(sourceArea)));
+    job.factor = factor;
     return 1;
 }
 
@@ -330,6 +602,9 @@ void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsig
     endRow = endRow < dh ? endRow : dh;
     endColumn = endColumn < dw ? endColumn : dw;
     if (firstRow >= endRow || firstColumn >= endColumn) {
+        return;
+    }
+    if (job.integerSums && integerRect(job, firstRow, endRow, firstColumn, endColumn)) {
         return;
     }
     const size_t lineLength = static_cast<size_t>(dw) * 3;

@@ -41,6 +41,15 @@ struct ScalerColumn {
     uint32_t whole = 0;
     float spillIn = 0.0f;    // 0: nothing spills in
     float lastShare = 0.0f;  // 0: no pixel lies across the right edge
+    // The same two shares counted in the job's column units (see ScaleJob), set only
+    // when the job sums in integers.
+    uint32_t spillInUnits = 0;
+    uint32_t lastShareUnits = 0;
+    // The same again as up to four consecutive source pixels from byte `termStart` on
+    // with these units each (0 past the column's last pixel), set only when the job sums
+    // four terms at a time (ScaleJob::termCount).
+    uint32_t termStart = 0;
+    uint16_t termUnits[4] = {0, 0, 0, 0};
 };
 
 // One reduction prepared so that bands of target rows can be computed separately, on
@@ -57,11 +66,28 @@ struct ScaleJob {
     float* accumulator = nullptr;
     const ScalerColumn* columns = nullptr;
     double factor = 0.0;
+    // When every weight is a multiple of 1 / 2^k and no sum can outgrow 24 bits of such
+    // multiples (1920 to 1280, 3840 to 1920, 1080 to 720 ...), no single-precision sum
+    // is ever rounded: the sums are then formed in integers, rows first, and equal the
+    // single-precision ones whatever the order. A whole source pixel counts columnUnits
+    // units across and rowUnits units down; sumScale (a power of two) turns a sum of
+    // units back into the single-precision sum.
+    bool integerSums = false;
+    unsigned columnUnits = 0;
+    unsigned rowUnits = 0;
+    float sumScale = 0.0f;
+    // 2 or 4 when every column reaches at most that many source pixels and the sums fit
+    // signed 16-bit products (the columns' termStart and termUnits are then set); 0
+    // otherwise.
+    unsigned termCount = 0;
+    // When the largest sum is small enough: the target byte of every sum in units, kept
+    // after the column table.
+    const uint8_t* byteOfSum = nullptr;
 };
 
 // Checks the call as scaleAreaAverage does, sizes the target, the accumulator and
-// `columns` (one per target column, kept by the caller from call to call) and fills
-// `job`. Returns 1, or 0 without touching the target.
+// `columns` (one per target column, then the job's byte table if it has one; kept by
+// the caller from call to call) and fills `job`. Returns 1, or 0 without touching the target.
 int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
                   uint16_t targetWidth, uint16_t targetHeight, GrowableBuffer<float>& accumulator,
                   GrowableBuffer<ScalerColumn>& columns);
@@ -74,8 +100,8 @@ void scaleJobRows(const ScaleJob& job, unsigned firstRow, unsigned endRow);
 // [firstColumn, endColumn) of a prepared job and leaves every other target byte as it
 // was; each written byte equals what scaleJobRows (and scaleAreaAverage) writes there.
 // Rows and columns past the target are ignored; an empty rectangle does nothing. It
-// uses the accumulator rows firstRow and firstRow + 1, so rectangles computed at the
-// same time must not share target rows, as with bands.
+// touches only the accumulator entries of its own pixels (and per-thread memory), so
+// rectangles that do not overlap may be computed at the same time, as bands may.
 void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
                   unsigned endColumn);
 

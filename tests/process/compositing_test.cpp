@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace pemlo {
@@ -64,6 +65,41 @@ TEST(CropFrame, CutsTheRectangleBottomUpAndIgnoresRowSlack) {
         EXPECT_EQ(out.data()[row * 3], width - 1);
         EXPECT_EQ(out.data()[row * 3 + 1], 4 - row);
         EXPECT_EQ(out.data()[row * 3 + 2], 7);
+    }
+}
+
+TEST(CropFrame, EveryWidthAndOffsetGivesThePixelsByteForByte) {
+    // Random bytes everywhere, the unused fourth byte included; widths around every
+    // multiple of four pixels, rectangles touching the image's last byte, row slack.
+    std::mt19937 random(3);
+    for (int width = 1; width <= 21; ++width) {
+        for (int left = 0; left <= 3; ++left) {
+            for (const int slack : {0, 4, 12}) {
+                for (const int height : {1, 2, 3}) {
+                    const int screenWidth = left + width;
+                    const int pitch = screenWidth * 4 + slack;
+                    Bytes screen(static_cast<size_t>(pitch) * (height + 1) - slack);
+                    for (auto& b : screen) {
+                        b = static_cast<uint8_t>(random());
+                    }
+                    const int top = 1;  // the rectangle ends at the image's last bytes
+                    GrowableBuffer<uint8_t> out;
+                    ASSERT_EQ(cropFrame(screen.data(), screen.size(), static_cast<uint16_t>(pitch),
+                                        left, top, width, height, out),
+                              1);
+                    Bytes want;
+                    for (int y = top + height - 1; y >= top; --y) {
+                        for (int x = left; x < left + width; ++x) {
+                            const uint8_t* p = &screen[static_cast<size_t>(y) * pitch + x * 4];
+                            want.insert(want.end(), p, p + 3);
+                        }
+                    }
+                    ASSERT_EQ(Bytes(out.data(), out.data() + out.size()), want)
+                        << width << " wide at " << left << ", " << height << " high, slack "
+                        << slack;
+                }
+            }
+        }
     }
 }
 

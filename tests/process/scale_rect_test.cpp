@@ -30,7 +30,7 @@ Bytes randomPixels(int w, int h, unsigned seed) {
 // sizes, single target rows and columns.
 constexpr int kSizes[][4] = {{81, 29, 27, 29}, {100, 97, 7, 13}, {33, 64, 32, 63},
                              {50, 50, 50, 50}, {45, 45, 44, 1},  {12, 40, 5, 40},
-                             {37, 23, 1, 9},   {64, 48, 19, 17}};
+                             {37, 23, 1, 9},   {64, 48, 19, 17}, {96, 99, 64, 64}};
 
 struct Job {
     ImageBuffer source;
@@ -80,6 +80,9 @@ TEST(ScaleJobRect, WritesExactlyTheRectangleWithTheWholeImagesBytes) {
         Job job(pixels, s[0], s[1], s[2], s[3]);
         for (const auto& r : rects) {
             std::fill(job.target.pixels, job.target.pixels + want.size(), kUntouched);
+            // Working sums outside the rectangle must stay as they are too, so that
+            // rectangles that do not overlap can be computed at the same time.
+            std::fill(job.job.accumulator, job.job.accumulator + want.size(), -1.0f);
             scaleJobRect(job.job, r[0], r[1], r[2], r[3]);
             const Bytes got = job.bytes();
             size_t wrong = 0;
@@ -88,6 +91,7 @@ TEST(ScaleJobRect, WritesExactlyTheRectangleWithTheWholeImagesBytes) {
                     const size_t i = size_t{y} * dw * 3 + x;
                     const bool inside = y >= r[0] && y < r[1] && x / 3 >= r[2] && x / 3 < r[3];
                     wrong += got[i] != (inside ? want[i] : kUntouched) ? 1 : 0;
+                    wrong += !inside && job.job.accumulator[i] != -1.0f ? 1 : 0;
                 }
             }
             EXPECT_EQ(wrong, 0u) << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3]
