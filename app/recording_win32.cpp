@@ -197,7 +197,9 @@ void startRecording(HWND dialog) {
         redraw(dialog);
         return;
     }
-    if (!grabberOpen(r.grabber, r.spool, dialog)) {
+    const CaptureArea area{r.settings.captureLeft, r.settings.captureTop, r.settings.captureWidth,
+                           r.settings.captureHeight};
+    if (!grabberOpen(r.grabber, r.spool, dialog, area)) {
         showError(dialog, text::kNoDirectX);
         tearDownRecorder(dialog, 0);
         return;

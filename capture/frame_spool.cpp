@@ -1,6 +1,6 @@
 // The frame spool: recording appends zlib blocks to the spool file and one FrameRecord
 // per frame to the in-memory index; reading replays them in order and checks every
-// block (count read, zlib result and inflated length).
+// block (count read, zlib result, inflated length and tile list).
 #include "capture/frame_spool.h"
 
 #include <zlib.h>
@@ -73,20 +73,120 @@ bool readBlock(FrameSpool& spool, int32_t size) {
     return spool.file->read(spool.readBuffer, want) == int64_t{size};
 }
 
+// Frees what only recording needs.
+void releaseWriting(FrameSpool& spool) {
+    std::free(spool.scratch);
+    spool.scratch = nullptr;
+    spool.scratchCapacity = 0;
+    std::free(spool.previous);
+    spool.previous = nullptr;
+    std::free(spool.changed);
+    spool.changed = nullptr;
+    std::free(spool.packed);
+    spool.packed = nullptr;
+    spool.packedCapacity = 0;
+}
+
+// Checks the tile list at the start of an inflated frame block of `size` bytes and
+// points the frame's tiles at their pixels: every tile inside the grid, in strictly
+// ascending order, and the pixels filling the rest of the block exactly.
+bool unpackTiles(const TileGrid& grid, SpoolFrame& frame, uint32_t count, uint32_t size) {
+    if (frame.tileCapacity < count) {
+        void* grown =
+            std::realloc(static_cast<void*>(frame.tiles), size_t{count} * sizeof(SpoolTile));
+        if (grown == nullptr) {
+            return false;
+        }
+        frame.tiles = static_cast<SpoolTile*>(grown);
+        frame.tileCapacity = count;
+    }
+    const unsigned char* list = frame.data;
+    uint64_t offset = uint64_t{count} * 4;
+    int64_t previousIndex = -1;
+    for (uint32_t i = 0; i < count; ++i, list += 4) {
+        const uint32_t column = list[0] | (uint32_t{list[1]} << 8);
+        const uint32_t row = list[2] | (uint32_t{list[3]} << 8);
+        if (column >= grid.columns || row >= grid.rows) {
+            return false;
+        }
+        const int64_t at = int64_t{row} * grid.columns + column;
+        if (at <= previousIndex) {
+            return false;
+        }
+        previousIndex = at;
+        SpoolTile& tile = frame.tiles[i];
+        tile.x = column * kTileSide;
+        tile.y = row * kTileSide;
+        tile.width = grid.tileWidth(column);
+        tile.height = grid.tileHeight(row);
+        const uint64_t bytes = uint64_t{tile.width} * tile.height * 3;
+        if (offset + bytes > size) {
+            return false;
+        }
+        tile.pixels = frame.data + offset;
+        offset += bytes;
+    }
+    if (offset != size) {
+        return false;
+    }
+    frame.tileCount = count;
+    return true;
+}
+
+// Finds the changed tiles of one grab and appends them as a frame block; fills the
+// record's tile count and raw size. Bytes written, 0 when no tile changed, or -1.
+int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
+                               FrameRecord& record) {
+    const TileGrid& grid = spool.grid;
+    const uint64_t area = uint64_t{grid.width} * grid.height;
+    const bool first = spool.previous == nullptr;
+    if (first) {
+        spool.previous = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(area * 4)));
+        spool.changed = static_cast<unsigned char*>(std::malloc(grid.count()));
+        if (spool.previous == nullptr || spool.changed == nullptr) {
+            return -1;
+        }
+    }
+    const uint32_t count = findChangedTiles(grid, rows, pitch, spool.previous, spool.changed,
+                                            spool.count == 0 || first);
+    record.tileCount = count;
+    if (count == 0) {
+        record.rawSize = 0;
+        return 0;
+    }
+    const size_t size = packedTilesSize(grid, spool.changed);
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
+        !growBuffer(spool.packed, spool.packedCapacity, static_cast<uint32_t>(size))) {
+        return -1;
+    }
+    packChangedTiles(grid, rows, pitch, spool.changed, spool.packed);
+    record.rawSize = static_cast<uint32_t>(size);
+    return spoolWriteFrameBlock(spool, spool.packed, static_cast<int32_t>(size));
+}
+
 }  // namespace
 
 FrameSpool::~FrameSpool() {
     std::free(static_cast<void*>(index));
+    std::free(previous);
+    std::free(changed);
+    std::free(packed);
     std::free(scratch);
     std::free(readBuffer);
 }
 
-int spoolOpen(FrameSpool& spool, ScreenSource& source) {
-    return spoolOpenFile(spool, source, createTemporaryFile(kFrameSpoolName));
+SpoolFrame::~SpoolFrame() {
+    std::free(static_cast<void*>(tiles));
+    std::free(data);
 }
 
-int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file) {
-    if (file == nullptr) {
+int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area) {
+    return spoolOpenFile(spool, source, createTemporaryFile(kFrameSpoolName), area);
+}
+
+int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const CaptureArea& area) {
+    if (file == nullptr || area.left < 0 || area.top < 0 || area.width < 1 || area.height < 1 ||
+        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight) {
         return 0;
     }
     spool.file = std::move(file);
@@ -94,6 +194,9 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file) {
     spool.count = 0;
     spool.total = 0;
     spool.reading = 0;
+    spool.left = static_cast<uint32_t>(area.left);
+    spool.top = static_cast<uint32_t>(area.top);
+    spool.grid = tileGridFor(static_cast<uint32_t>(area.width), static_cast<uint32_t>(area.height));
     return 1;
 }
 
@@ -113,17 +216,15 @@ int spoolRecordFrame(FrameSpool& spool) {
         captureRelease(spool);
         return 0;
     }
-    // The whole locked memory is spooled; its length must fit the block writer and the
-    // index (a row of more than 65,535 bytes would not read back correctly).
-    const uint64_t rawSize = uint64_t{image.pitch} * image.height;
-    if (image.pixels == nullptr || image.pitch == 0 || image.pitch > 0xFFFF || rawSize == 0 ||
-        rawSize > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+    // The capture rectangle must lie inside the locked copy.
+    const TileGrid& grid = spool.grid;
+    if (image.pixels == nullptr || uint64_t{spool.left} + grid.width > image.width ||
+        uint64_t{spool.top} + grid.height > image.height ||
+        uint64_t{image.width} * 4 > image.pitch) {
         return failLocked(spool);
     }
     FrameRecord& record = spool.index[spool.count];
     record = FrameRecord{};
-    record.pitch = static_cast<uint16_t>(image.pitch);
-    record.rawSize = static_cast<uint32_t>(rawSize);
 
     const uint32_t now = source.nowMs();
     if (spool.count > 0) {
@@ -158,9 +259,10 @@ int spoolRecordFrame(FrameSpool& spool) {
         record.cursorBlockSize = -1;
     }
 
-    const int32_t frameBytes =
-        spoolWriteFrameBlock(spool, image.pixels, static_cast<int32_t>(record.rawSize));
-    if (frameBytes <= 0) {
+    const unsigned char* rows =
+        image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
+    const int32_t frameBytes = spoolWriteChangedTiles(spool, rows, image.pitch, record);
+    if (frameBytes < 0) {
         return failLocked(spool);
     }
     record.frameBlockSize = frameBytes;
@@ -217,21 +319,18 @@ int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int
     return static_cast<int32_t>(size);
 }
 
-int spoolReadFrame(FrameSpool& spool, unsigned char*& pixels, uint32_t& rawSize, int& last,
-                   uint16_t& pitch, uint16_t& durationMs, unsigned char* cursorPixels,
-                   uint16_t& cursorX, uint16_t& cursorY, int& cursorPresent) {
+int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame) {
     spool.busy = 1;
-    last = 0;
-    cursorPresent = 0;
+    frame.last = 0;
+    frame.cursorPresent = 0;
+    frame.tileCount = 0;
     if (spool.reading == 0) {
         if (spool.count > 0 && spool.source != nullptr) {
             spool.index[spool.count - 1].durationMs =
                 static_cast<uint16_t>(spool.source->nowMs() - spool.lastGrabMs);
         }
         // Writing is over.
-        std::free(spool.scratch);
-        spool.scratch = nullptr;
-        spool.scratchCapacity = 0;
+        releaseWriting(spool);
         if (spool.file == nullptr || !spool.file->seek(0)) {
             return failRead(spool);
         }
@@ -241,51 +340,52 @@ int spoolReadFrame(FrameSpool& spool, unsigned char*& pixels, uint32_t& rawSize,
     }
     // An empty spool (stopped before the first tick) and a read past the last frame
     // have nothing to hand out.
-    if (spool.count >= spool.total || spool.file == nullptr || cursorPixels == nullptr) {
+    if (spool.count >= spool.total || spool.file == nullptr) {
         return failRead(spool);
     }
     if (spool.count == spool.total - 1) {
-        last = 1;
+        frame.last = 1;
     }
     const FrameRecord& record = spool.index[spool.count];
-
-    unsigned char* grown =
-        static_cast<unsigned char*>(std::realloc(pixels, record.rawSize == 0 ? 1 : record.rawSize));
-    if (grown == nullptr) {
-        return failRead(spool);
-    }
-    pixels = grown;
-
-    rawSize = record.rawSize;
-    pitch = record.pitch;
-    durationMs = record.durationMs;
-    cursorX = record.cursorX;
-    cursorY = record.cursorY;
+    frame.durationMs = record.durationMs;
+    frame.cursorX = record.cursorX;
+    frame.cursorY = record.cursorY;
+    frame.width = spool.grid.width;
+    frame.height = spool.grid.height;
 
     if (record.cursorBlockSize != -1) {
         if (!readBlock(spool, record.cursorBlockSize)) {
             return failRead(spool);
         }
         uLongf n = kCursorImageBytes;
-        if (uncompress(cursorPixels, &n, spool.readBuffer,
+        if (uncompress(frame.cursor, &n, spool.readBuffer,
                        static_cast<uLong>(record.cursorBlockSize)) != Z_OK ||
             n != kCursorImageBytes) {
             return failRead(spool);
         }
-        cursorPresent = 1;
+        frame.cursorPresent = 1;
     }
 
-    if (!readBlock(spool, record.frameBlockSize)) {
+    // The first frame holds every tile; a later one without a frame block changed none.
+    const bool first = spool.count == 0;
+    if (record.tileCount == 0 && record.frameBlockSize == 0 && record.rawSize == 0 && !first) {
+        spool.count += 1;
+        spool.busy = 0;
+        return 1;
+    }
+    if (record.tileCount == 0 || record.tileCount > spool.grid.count() ||
+        (first && record.tileCount != spool.grid.count()) ||
+        uint64_t{record.rawSize} < uint64_t{record.tileCount} * 4 ||
+        !readBlock(spool, record.frameBlockSize) ||
+        !growBuffer(frame.data, frame.dataCapacity, record.rawSize)) {
         return failRead(spool);
     }
     uLongf n = record.rawSize;
-    if (uncompress(pixels, &n, spool.readBuffer, static_cast<uLong>(record.frameBlockSize)) !=
+    if (uncompress(frame.data, &n, spool.readBuffer, static_cast<uLong>(record.frameBlockSize)) !=
             Z_OK ||
-        n != record.rawSize) {
+        n != record.rawSize || !unpackTiles(spool.grid, frame, record.tileCount, record.rawSize)) {
         return failRead(spool);
     }
-    rawSize = static_cast<uint32_t>(n);
-
     spool.count += 1;
     spool.busy = 0;
     return 1;
@@ -311,9 +411,7 @@ int captureRelease(FrameSpool& spool) {
     std::free(spool.readBuffer);
     spool.readBuffer = nullptr;
     spool.readCapacity = 0;
-    std::free(spool.scratch);
-    spool.scratch = nullptr;
-    spool.scratchCapacity = 0;
+    releaseWriting(spool);
     if (spool.source != nullptr) {
         spool.source->release();
     }

@@ -8,12 +8,13 @@
 
 namespace pemlo {
 
-int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/) {
+int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/,
+                const CaptureArea& area) {
     grabber.desktopWindow = GetDesktopWindow();
     if (!grabberOpenDisplay(grabber)) {
         return 0;
     }
-    if (!spoolOpen(spool, grabber)) {
+    if (!spoolOpen(spool, grabber, area)) {
         return 0;
     }
     grabber.desktopWindow = GetDesktopWindow();

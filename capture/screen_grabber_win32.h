@@ -44,10 +44,10 @@ struct ScreenGrabber final : ScreenSource {
     void release() override;
 };
 
-// Creates the display copy, the frame spool (kFrameSpoolName in the current folder) and
-// the cursor objects. `window` is not used. 1 when everything exists, 0 at the first
-// failing step (what was made so far is left for captureRelease).
-int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND window);
+// Creates the display copy, the frame spool of `area` (kFrameSpoolName in the current
+// folder) and the cursor objects. `window` is not used. 1 when everything exists, 0 at
+// the first failing step (what was made so far is left for captureRelease).
+int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND window, const CaptureArea& area);
 
 // The display part of grabberOpen, one per source.
 int grabberOpenDisplay(ScreenGrabber& grabber);

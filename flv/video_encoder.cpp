@@ -28,16 +28,25 @@ std::unique_ptr<BlockCompressor, BlockCompressorDeleter> createBlockCompressor()
 
 namespace {
 
-// Marks every block in which at least one byte differs from the previous frame.
-void markChangedBlocks(FlvWriter& w, const uint8_t* pixels) {
+// Marks every block in which at least one byte differs from the previous frame; only
+// the candidate blocks (all when null) are looked at.
+void markChangedBlocks(FlvWriter& w, const uint8_t* pixels, const uint8_t* candidates) {
     const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
     const size_t spanBytes = blockSize * 3;
     for (int y = 0; y < w.frameHeight; ++y) {
+        const size_t blockRow = static_cast<size_t>(y / blockSize) * w.blockColumns;
+        const uint8_t* maybe = candidates != nullptr ? candidates + blockRow : nullptr;
+        if (maybe != nullptr && y % blockSize == 0 &&
+            std::find_if(maybe, maybe + w.blockColumns, [](uint8_t m) { return m != 0; }) ==
+                maybe + w.blockColumns) {
+            y += blockSize - 1;  // no candidate in this block row
+            continue;
+        }
         const uint8_t* now = pixels + static_cast<size_t>(y) * rowBytes;
         const uint8_t* before = w.previousFrame.get() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* marks = w.changeMap.get() + static_cast<size_t>(y / blockSize) * w.blockColumns;
+        uint8_t* marks = w.changeMap.get() + blockRow;
         for (uint32_t c = 0; c < w.blockColumns; ++c) {
-            if (marks[c]) {
+            if (marks[c] || (maybe != nullptr && maybe[c] == 0)) {
                 continue;
             }
             const size_t at = c * spanBytes;
@@ -127,10 +136,47 @@ int writeEmptyEntries(FlvWriter& w, File& file, uint32_t count) {
     return 1;
 }
 
+// Copies the frame into the previous frame, only the candidate blocks when given.
+void keepFrame(FlvWriter& w, const uint8_t* pixels, const uint8_t* candidates) {
+    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+    if (candidates == nullptr) {
+        std::memcpy(w.previousFrame.get(), pixels, rowBytes * static_cast<size_t>(w.frameHeight));
+        return;
+    }
+    for (uint32_t r = 0; r < w.blockRows; ++r) {
+        const uint8_t* maybe = candidates + static_cast<size_t>(r) * w.blockColumns;
+        const uint32_t firstRow = r * blockSize;
+        const uint32_t endRow =
+            std::min<uint32_t>(firstRow + blockSize, static_cast<uint32_t>(w.frameHeight));
+        for (uint32_t c = 0; c < w.blockColumns;) {
+            if (maybe[c] == 0) {
+                ++c;
+                continue;
+            }
+            uint32_t end = c + 1;
+            while (end < w.blockColumns && maybe[end] != 0) {
+                ++end;
+            }
+            const size_t from = static_cast<size_t>(c) * blockSize * 3;
+            const size_t to = std::min(static_cast<size_t>(end) * blockSize * 3, rowBytes);
+            for (uint32_t y = firstRow; y < endRow; ++y) {
+                std::memcpy(w.previousFrame.get() + y * rowBytes + from,
+                            pixels + y * rowBytes + from, to - from);
+            }
+            c = end;
+        }
+    }
+}
+
 }  // namespace
 
 int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
                      uint16_t durationMs) {
+    return flvWriteVideoTagChanged(w, file, pixels, width, height, durationMs, nullptr);
+}
+
+int flvWriteVideoTagChanged(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
+                            uint16_t durationMs, const uint8_t* candidates) {
     if (w.failed || !w.previousFrame || !w.compressor || pixels == nullptr ||
         width != w.frameWidth || height != w.frameHeight) {
         return 0;
@@ -138,7 +184,7 @@ int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width,
     const bool keyframe = w.keyframeCounter == 0;
     const size_t blocks = static_cast<size_t>(w.blockColumns) * w.blockRows;
     if (!keyframe) {
-        markChangedBlocks(w, pixels);
+        markChangedBlocks(w, pixels, candidates);
     }
     if (!tagFits(w, pixels, keyframe)) {
         std::memset(w.changeMap.get(), 0, blocks);
@@ -181,8 +227,7 @@ int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width,
     if (!ok) {
         return 0;
     }
-    std::memcpy(w.previousFrame.get(), pixels,
-                static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    keepFrame(w, pixels, candidates);
     if (keyframe) {
         w.lastKeyframeTimestamp = w.videoTimestamp;
     }

@@ -14,4 +14,12 @@ namespace pemlo {
 int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
                      uint16_t durationMs);
 
+// The same tag, told which blocks may differ from the frame of the previous call:
+// `candidates` holds one byte per block (block rows from the bottom of the picture, each
+// left to right). A block marked 0 must equal that block of the previous frame byte for
+// byte; it is then neither compared nor copied. Null marks every block, as the first
+// frame must. The tag's bytes are those flvWriteVideoTag writes.
+int flvWriteVideoTagChanged(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
+                            uint16_t durationMs, const uint8_t* candidates);
+
 }  // namespace pemlo

@@ -1,14 +1,17 @@
 #include "process/output_driver.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "flv/audio_pacer.h"
 #include "flv/audio_tags.h"
 #include "flv/video_encoder.h"
 #include "process/compositing.h"
+#include "process/frame_delta.h"
 #include "process/growable_buffer.h"
 #include "process/helper_thread.h"
 #include "process/scaler.h"
@@ -17,109 +20,156 @@
 namespace pemlo {
 namespace {
 
-// One frame read back from the spool: cropped to the capture rectangle, cursor drawn.
-struct FrameSlot {
-    unsigned char* framePixels = nullptr;  // grown by spoolReadFrame with realloc
-    std::array<unsigned char, kCursorImageBytes> cursor{};
-    GrowableBuffer<uint8_t> cropped;
-    int last = 0;
-    uint16_t duration = 0;
-    int32_t total = 0;  // frames in the spool, as known after this read
-
-    FrameSlot() = default;
-    FrameSlot(const FrameSlot&) = delete;
-    FrameSlot& operator=(const FrameSlot&) = delete;
-    ~FrameSlot() { std::free(framePixels); }
+// The target blocks of one scaling that must be computed again, and the tasks that do
+// it: one per row of blocks, so that tasks never share target rows.
+struct ScalePlan {
+    ScaleJob job;
+    GrowableBuffer<uint8_t> marks;  // one per kPlanBlock x kPlanBlock block of the target
+    unsigned columns = 0;
+    unsigned rows = 0;
+    GrowableBuffer<unsigned> tasks;  // block rows with at least one mark
+    unsigned taskCount = 0;
 };
 
-struct CaptureRect {
-    int left;
-    int top;
-    int width;
-    int height;
-};
+// The blocks the scaler recomputes are those of the Screen Video encoder, so the marks
+// of the output tell the encoder which blocks may have changed.
+constexpr unsigned kPlanBlock = blockSize;
 
-int readFrame(FrameSpool& frames, const CaptureRect& capture, FrameSlot& slot) {
-    uint32_t rawSize = 0;
-    uint16_t pitch = 0;
-    uint16_t cursorX = 0;
-    uint16_t cursorY = 0;
-    int cursorPresent = 0;
-    if (spoolReadFrame(frames, slot.framePixels, rawSize, slot.last, pitch, slot.duration,
-                       slot.cursor.data(), cursorX, cursorY, cursorPresent) != 1) {
+// Marks the target blocks that the changed source rectangles reach (all of them when
+// `everything`) and lists the block rows to compute. Returns 1, or 0 when memory runs
+// out.
+int planScale(ScalePlan& plan, const ScaleJob& job, const ComposedFrame& composed,
+              bool everything) {
+    plan.job = job;
+    plan.columns = (job.targetWidth + kPlanBlock - 1) / kPlanBlock;
+    plan.rows = (job.targetHeight + kPlanBlock - 1) / kPlanBlock;
+    const size_t blocks = size_t{plan.columns} * plan.rows;
+    if (plan.marks.resize(blocks) == 0 || plan.tasks.resize(plan.rows) == 0) {
         return 0;
     }
-    slot.total = spoolFrameCount(frames);
-    if (cropFrame(slot.framePixels, rawSize, pitch, capture.left, capture.top, capture.width,
-                  capture.height, slot.cropped) == 0) {
-        return 0;
+    uint8_t* marks = plan.marks.data();
+    std::memset(marks, everything ? 1 : 0, blocks);
+    if (!everything) {
+        for (uint32_t i = 0; i < composed.changeCount; ++i) {
+            const ChangedRect& r = composed.changes.data()[i];
+            unsigned firstColumn = 0;
+            unsigned endColumn = 0;
+            unsigned firstRow = 0;
+            unsigned endRow = 0;
+            scaleJobTargetColumns(job, r.column, r.column + r.width, firstColumn, endColumn);
+            scaleJobTargetRows(job, r.row, r.row + r.height, firstRow, endRow);
+            if (firstColumn >= endColumn || firstRow >= endRow) {
+                continue;
+            }
+            for (unsigned br = firstRow / kPlanBlock; br <= (endRow - 1) / kPlanBlock; ++br) {
+                std::memset(marks + size_t{br} * plan.columns + firstColumn / kPlanBlock, 1,
+                            (endColumn - 1) / kPlanBlock - firstColumn / kPlanBlock + 1);
+            }
+        }
     }
-    if (cursorPresent == 1) {
-        // The spool keeps the low 16 bits of a corner that may lie left of or above the
-        // screen.
-        const int32_t x = static_cast<int16_t>(cursorX) - capture.left;
-        const int32_t y = static_cast<int16_t>(cursorY) - capture.top;
-        if (overlayCursor(slot.cropped.data(), capture.width, capture.height, slot.cursor.data(), x,
-                          y) == 0) {
-            return 0;
+    plan.taskCount = 0;
+    for (unsigned br = 0; br < plan.rows; ++br) {
+        const uint8_t* row = marks + size_t{br} * plan.columns;
+        if (std::find(row, row + plan.columns, uint8_t{1}) != row + plan.columns) {
+            plan.tasks.data()[plan.taskCount++] = br;
         }
     }
     return 1;
 }
 
+// Computes the marked blocks of one block row, neighbouring blocks together.
+void runScaleTask(const ScalePlan& plan, unsigned blockRow) {
+    const uint8_t* row = plan.marks.data() + size_t{blockRow} * plan.columns;
+    for (unsigned c = 0; c < plan.columns;) {
+        if (row[c] == 0) {
+            ++c;
+            continue;
+        }
+        unsigned end = c + 1;
+        while (end < plan.columns && row[end] != 0) {
+            ++end;
+        }
+        scaleJobRect(plan.job, blockRow * kPlanBlock, (blockRow + 1) * kPlanBlock, c * kPlanBlock,
+                     end * kPlanBlock);
+        c = end;
+    }
+}
+
 // The scaling of one frame (to the output size and, when wanted, to the preview size)
-// cut into bands of target rows that both threads take in turn. Neither thread waits
-// for the other to begin: bands that nobody has taken yet go to whoever asks first.
+// as tasks that both threads take in turn. Neither thread waits for the other to
+// begin: tasks that nobody has taken yet go to whoever asks first.
 struct ScaleBands {
-    ScaleJob jobs[2];
-    unsigned bandRows[2] = {1, 1};
-    unsigned bandCount[2] = {0, 0};
+    ScalePlan plans[2];
+    unsigned taskCount[2] = {0, 0};
     std::atomic<unsigned> next{0};
     std::atomic<unsigned> done{0};
 
-    void prepare(int index, const ScaleJob& job) {
-        jobs[index] = job;
-        // About 16 bands per picture: enough to share the work evenly, few enough that
-        // the source rows read twice at band edges cost little.
-        bandRows[index] = (job.targetHeight + 15) / 16;
-        bandCount[index] = (job.targetHeight + bandRows[index] - 1) / bandRows[index];
-    }
-
-    void restart() {
+    void restart(bool withPreview) {
+        taskCount[0] = plans[0].taskCount;
+        taskCount[1] = withPreview ? plans[1].taskCount : 0;
         next.store(0, std::memory_order_relaxed);
         done.store(0, std::memory_order_relaxed);
     }
 
-    unsigned total() const { return bandCount[0] + bandCount[1]; }
+    unsigned total() const { return taskCount[0] + taskCount[1]; }
 
     bool finished() const { return done.load(std::memory_order_acquire) == total(); }
 
-    // Computes bands until none is left to take. Returns true when this thread
-    // completed the last band of all.
+    // Computes tasks until none is left to take. Returns true when this thread
+    // completed the last task of all.
     bool run() {
         bool last = false;
         for (;;) {
-            unsigned band = next.fetch_add(1, std::memory_order_relaxed);
+            unsigned task = next.fetch_add(1, std::memory_order_relaxed);
             int index = 0;
-            if (band >= bandCount[0]) {
-                band -= bandCount[0];
+            if (task >= taskCount[0]) {
+                task -= taskCount[0];
                 index = 1;
-                if (band >= bandCount[1]) {
+                if (task >= taskCount[1]) {
                     return last;
                 }
             }
-            const unsigned first = band * bandRows[index];
-            scaleJobRows(jobs[index], first, first + bandRows[index]);
+            runScaleTask(plans[index], plans[index].tasks.data()[task]);
             last = done.fetch_add(1, std::memory_order_acq_rel) + 1 == total();
         }
     }
 };
 
+// The watermark block of the output, kept aside while the stamped frame is encoded, so
+// that the output keeps the scaled pixels for the next frame.
+struct WatermarkKeeper {
+    std::array<uint8_t, kWatermarkWidth * kWatermarkHeight * 3> kept{};
+
+    static bool applies(int width, int height) {
+        return width >= kWatermarkWidth + kWatermarkRight &&
+               height >= kWatermarkHeight + kWatermarkBottom;
+    }
+    void move(uint8_t* frame, int width, int height, bool save) {
+        if (!applies(width, height)) {
+            return;
+        }
+        const size_t stride = static_cast<size_t>(width) * 3;
+        const size_t first = static_cast<size_t>(width - kWatermarkWidth - kWatermarkRight) * 3;
+        uint8_t* k = kept.data();
+        for (int row = 0; row < kWatermarkHeight; ++row, k += kWatermarkWidth * 3) {
+            uint8_t* p = frame + (kWatermarkBottom + row) * stride + first;
+            if (save) {
+                std::memcpy(k, p, kWatermarkWidth * 3);
+            } else {
+                std::memcpy(p, k, kWatermarkWidth * 3);
+            }
+        }
+    }
+};
+
+int readFrame(FrameSpool& frames, SpoolFrame& slot) {
+    return spoolReadFrame(frames, slot);
+}
+
 // The next frame, read by whichever thread gets to it first.
 struct NextRead {
     FrameSpool* frames = nullptr;
-    const CaptureRect* capture = nullptr;
-    FrameSlot* slot = nullptr;  // null: nothing to read
+    SpoolFrame* slot = nullptr;  // null: nothing to read
     std::atomic<bool> taken{false};
     int result = 0;  // valid once the thread that took the read has finished it
 
@@ -128,7 +178,7 @@ struct NextRead {
         if (slot == nullptr || taken.exchange(true, std::memory_order_acq_rel)) {
             return false;
         }
-        result = readFrame(*frames, *capture, *slot);
+        result = readFrame(*frames, *slot);
         return true;
     }
 };
@@ -150,13 +200,15 @@ void helperTask(HelperThread& helper, void* context) {
 
 // The working memory of one output phase, released however the phase ends.
 struct Working {
-    FrameSlot slots[2];
+    SpoolFrame slots[2];
+    ComposedFrame composed;
     ImageBuffer output;
     ImageBuffer preview;
     GrowableBuffer<float> outputAccumulator;
     GrowableBuffer<float> previewAccumulator;
     GrowableBuffer<ScalerColumn> outputColumns;
     GrowableBuffer<ScalerColumn> previewColumns;
+    WatermarkKeeper watermark;
     ScaleBands bands;
     NextRead nextRead;
     HelperWork helperWork;
@@ -196,7 +248,6 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
     previewSize(outputWidth, outputHeight, previewWidth, previewHeight);
     const bool hasPreview = previewWidth > 0 && previewHeight > 0;
     const BitmapInfoHeader previewInfo = previewBitmapInfo(previewWidth, previewHeight);
-    const CaptureRect capture{captureLeft, captureTop, captureWidth, captureHeight};
 
     auto work = std::make_unique<Working>();
     ImageBuffer source;
@@ -204,6 +255,9 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
     source.height = static_cast<uint16_t>(captureHeight);
     source.stride = static_cast<uint16_t>(captureWidth * 3);
 
+    if (composedFrameSetup(work->composed, captureWidth, captureHeight) != 1) {
+        return 0;
+    }
     if (flvBegin(writer, outputFile, recordAudio, outputWidth, outputHeight) != 1) {
         return 0;
     }
@@ -212,17 +266,31 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
 
     int endOfSound = 0;
     uint32_t framesDone = 0;
-    int current = 0;          // the slot of the frame being written
-    bool frameReady = false;  // read at the end of the frame before
+    int current = 0;              // the slot of the frame being written
+    bool frameReady = false;      // read at the end of the frame before
+    bool previewCurrent = false;  // the preview shows the frame before
+    int32_t frameTotal = 0;
     for (;;) {
         if (progress.cancelRequested()) {
             return 0;
         }
-        FrameSlot& frame = work->slots[current];
-        if (!frameReady && readFrame(frames, capture, frame) != 1) {
+        SpoolFrame& frame = work->slots[current];
+        if (!frameReady) {
+            // The first frame: no other read runs yet, so the count can be taken here.
+            if (readFrame(frames, frame) != 1) {
+                return 0;
+            }
+            frameTotal = spoolFrameCount(frames);
+        }
+        // The spool keeps the low 16 bits of a corner that may lie left of or above the
+        // screen.
+        const int32_t cursorX = static_cast<int16_t>(frame.cursorX) - captureLeft;
+        const int32_t cursorY = static_cast<int16_t>(frame.cursorY) - captureTop;
+        ComposedFrame& composed = work->composed;
+        if (composeFrame(composed, frame, cursorX, cursorY) != 1) {
             return 0;
         }
-        source.pixels = frame.cropped.data();
+        source.pixels = composed.pixels.data();
 
         // The preview comes from the cropped frame with its cursor, not from the
         // watermarked output.
@@ -234,23 +302,23 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
             return 0;
         }
         ScaleBands& bands = work->bands;
-        bands.prepare(0, outputJob);
-        bands.bandCount[1] = 0;
+        if (planScale(bands.plans[0], outputJob, composed, composed.everything) != 1) {
+            return 0;
+        }
         bool previewReady = false;
         if (hasPreview && (thumbnailDue || progress.showsPreview())) {
             ScaleJob previewJob;
             previewReady = scaleJobSetup(previewJob, source, work->preview,
                                          static_cast<uint16_t>(previewWidth),
                                          static_cast<uint16_t>(previewHeight),
-                                         work->previewAccumulator, work->previewColumns) == 1;
-            if (previewReady) {
-                bands.prepare(1, previewJob);
-            }
+                                         work->previewAccumulator, work->previewColumns) == 1 &&
+                           planScale(bands.plans[1], previewJob, composed,
+                                     composed.everything || !previewCurrent) == 1;
         }
-        bands.restart();
+        previewCurrent = previewReady;
+        bands.restart(previewReady);
         NextRead& next = work->nextRead;
         next.frames = &frames;
-        next.capture = &capture;
         next.slot = frame.last == 1 ? nullptr : &work->slots[1 - current];
         next.taken.store(false, std::memory_order_relaxed);
         next.result = 0;
@@ -264,17 +332,20 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
             work->helper.waitMark();
         }
 
+        work->watermark.move(work->output.pixels, outputWidth, outputHeight, true);
         if (stampWatermark(work->output.pixels, outputWidth, outputHeight) != 1) {
             return 0;
         }
-        if (flvWriteVideoTag(writer, outputFile, work->output.pixels, outputWidth, outputHeight,
-                             frame.duration) != 1) {
+        if (flvWriteVideoTagChanged(writer, outputFile, work->output.pixels, outputWidth,
+                                    outputHeight, frame.durationMs,
+                                    bands.plans[0].marks.data()) != 1) {
             return 0;
         }
+        work->watermark.move(work->output.pixels, outputWidth, outputHeight, false);
         if (recordAudio == 1 && endOfSound == 0) {
             int packetCount = 0;
-            if (encodeDueAudio(work->pacer, *soundSpool, frame.duration, work->packets, endOfSound,
-                               packetCount) != 1) {
+            if (encodeDueAudio(work->pacer, *soundSpool, frame.durationMs, work->packets,
+                               endOfSound, packetCount) != 1) {
                 return 0;
             }
             for (int j = 0; j < packetCount; ++j) {
@@ -288,9 +359,9 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
         if (previewReady && progress.showsPreview()) {
             progress.showPreview(previewInfo, work->preview.pixels);
         }
-        if (frame.total > 0) {
+        if (frameTotal > 0) {
             progress.setPercent(static_cast<uint32_t>(uint64_t{framesDone} * 100 /
-                                                      static_cast<uint64_t>(frame.total)));
+                                                      static_cast<uint64_t>(frameTotal)));
         }
         if (previewReady && thumbnailDue) {
             // A thumbnail that cannot be written does not affect the recording.

@@ -4,10 +4,17 @@
 // flashsv and adpcm_swf (one thread) in the same run. Our output phase runs twice: as the
 // program runs it (two threads) and held to one processor.
 //
-//   pemlo_bench_replay [FRAMES]    (default 600)
+//   pemlo_bench_replay [FRAMES] [WHOLE_JOB_FRAMES]    (default 600 and 150)
 //
 // The scene is a desktop with windows: text is typed into an editor, a clock ticks, a
-// window moves now and then, the editor scrolls, and the pointer wanders.
+// window moves now and then, the editor scrolls, and the pointer wanders. Fully
+// changing frames come from ffmpeg's testsrc2.
+//
+// The whole job: pemlo-replay held to one processor (recording the scene into the
+// spools, then the output phase, sound left out) against ffmpeg on one thread doing
+// crop + area scaling + flashsv, both reading the same raw frames from a file.
+//
+// The machine may be shared: the figures are noisy; compare the ratios of one run.
 #include <sched.h>
 #include <sys/wait.h>
 
@@ -296,11 +303,123 @@ void bench(int sw, int sh, int ow, int oh, int frames) {
     std::remove(flv.c_str());
 }
 
+// Fully changing frames (testsrc2), output phase on one CPU against ffmpeg's encode-only
+// flashsv + adpcm_swf on our output frames.
+void changing(int sw, int sh, int ow, int oh, int frames) {
+    const std::string wav = scratch("sound.wav");
+    writeWav(wav, frames * 2205 + 22050);
+    const std::string flv = scratch("ours.flv");
+    const std::string log = scratch("ours.log");
+    const std::string size = std::to_string(sw) + "x" + std::to_string(sh);
+    const std::string source = "ffmpeg -v error -f lavfi -i testsrc2=size=" + size +
+                               ":rate=10 -frames:v " + std::to_string(frames) +
+                               " -f rawvideo -pix_fmt bgra - | ";
+    const std::string cmd = std::string(PEMLO_REPLAY_BIN) + " --screen " + size +
+                            " --frames - --fps 10 --capture 0,0," + std::to_string(sw) + "," +
+                            std::to_string(sh) + " --output " + std::to_string(ow) + "," +
+                            std::to_string(oh) + " --sound " + wav + " -o " + flv + " 2>" + log;
+    if (shell(source + "taskset -c " + firstCpu() + " " + cmd) != 0) {
+        std::fprintf(stderr, "pemlo-replay failed on testsrc2; see %s\n", log.c_str());
+        return;
+    }
+    double recorded = 0;
+    double output = 0;
+    std::ifstream in(log);
+    bool ok = false;
+    for (std::string line; std::getline(in, line);) {
+        int n = 0;
+        ok = ok || std::sscanf(line.c_str(),
+                               "%d frames: recorded into the spools in %lf s, output phase %lf s",
+                               &n, &recorded, &output) == 3;
+    }
+    const std::string raw = scratch("frames.bgr");
+    shell("ffmpeg -v error -y -i " + flv +
+          " -an -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + raw);
+    const std::string theirs = scratch("ffmpeg.flv");
+    const auto f0 = Clock::now();
+    const int ff =
+        shell("taskset -c " + firstCpu() + " ffmpeg -v error -y -threads 1 -f rawvideo -pix_fmt " +
+              "bgr24 -s " + std::to_string(ow) + "x" + std::to_string(oh) + " -r 10 -i " + raw +
+              " -i " + wav + " -shortest -c:v flashsv -c:a adpcm_swf -ar 22050 " + theirs);
+    const double ffmpeg = seconds(f0, Clock::now());
+    std::remove(raw.c_str());
+    std::remove(theirs.c_str());
+    std::remove(flv.c_str());
+    if (!ok || ff != 0) {
+        std::fprintf(stderr, "testsrc2 run failed\n");
+        return;
+    }
+    std::printf("%dx%d -> %dx%d testsrc2 (every pixel changes), %d frames with sound:\n", sw, sh,
+                ow, oh, frames);
+    std::printf("  pemlo output phase, one CPU   %7.1f frames/s (%.2f s)   [recording %.2f s]\n",
+                frames / output, output, recorded);
+    std::printf("  ffmpeg flashsv+adpcm_swf      %7.1f frames/s (%.2f s, one thread)\n",
+                frames / ffmpeg, ffmpeg);
+    std::printf("  ratio pemlo/ffmpeg speed, one CPU: %.2f\n", ffmpeg / output);
+}
+
+// The whole job from the same raw screen frames on disk, one processor each.
+void wholeJob(int sw, int sh, int ow, int oh, int frames) {
+    const std::string raw = scratch("screen.bgra");
+    {
+        Scene scene(sw, sh);
+        std::FILE* out = std::fopen(raw.c_str(), "wb");
+        if (out == nullptr) {
+            std::fprintf(stderr, "cannot write %s\n", raw.c_str());
+            return;
+        }
+        for (int i = 0; i < frames; ++i) {
+            scene.step(i);
+            std::fwrite(scene.pixels().data(), 1, scene.pixels().size(), out);
+        }
+        std::fclose(out);
+    }
+    const std::string cpu = "taskset -c " + firstCpu() + " ";
+    const std::string size = std::to_string(sw) + "x" + std::to_string(sh);
+    const std::string flv = scratch("whole_ours.flv");
+    const std::string theirs = scratch("whole_ffmpeg.flv");
+    // Read once so that both start from the page cache.
+    shell("cat " + raw + " > /dev/null");
+    const auto o0 = Clock::now();
+    const int ours = shell(cpu + PEMLO_REPLAY_BIN + " --screen " + size + " --frames " + raw +
+                           " --fps 10 --capture 0,0," + std::to_string(sw) + "," +
+                           std::to_string(sh) + " --output " + std::to_string(ow) + "," +
+                           std::to_string(oh) + " -o " + flv + " 2>/dev/null");
+    const double oursTime = seconds(o0, Clock::now());
+    const auto f0 = Clock::now();
+    const int ff =
+        shell(cpu + "ffmpeg -v error -y -threads 1 -filter_threads 1 -f rawvideo " +
+              "-pix_fmt bgra -s " + size + " -r 10 -i " + raw + " -vf crop=" + std::to_string(sw) +
+              ":" + std::to_string(sh) + ":0:0,scale=" + std::to_string(ow) + ":" +
+              std::to_string(oh) + ":flags=area -c:v flashsv " + theirs);
+    const double ffmpegTime = seconds(f0, Clock::now());
+    std::remove(raw.c_str());
+    std::remove(flv.c_str());
+    std::remove((flv.substr(0, flv.size() - 4) + ".bmp").c_str());
+    std::remove(theirs.c_str());
+    if (ours != 0 || ff != 0) {
+        std::fprintf(stderr, "whole job failed (pemlo %d, ffmpeg %d)\n", ours, ff);
+        return;
+    }
+    std::printf("whole job %dx%d -> %dx%d screen-like, %d frames, one CPU each:\n", sw, sh, ow, oh,
+                frames);
+    std::printf(
+        "  pemlo-replay (spools + output phase) %.2f s | ffmpeg crop+area+flashsv %.2f s | "
+        "pemlo/ffmpeg time %.2f\n",
+        oursTime, ffmpegTime, oursTime / ffmpegTime);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 600;
+    const int wholeFrames = argc > 2 ? std::max(10, std::atoi(argv[2])) : 150;
+    std::printf("timings are noisy on a shared machine; compare the ratios of one run\n");
+    wholeJob(1920, 1080, 1280, 720, wholeFrames);
+    wholeJob(3840, 2160, 1920, 1080, std::max(10, wholeFrames / 2));
     bench(1920, 1080, 1280, 720, frames);
     bench(1024, 768, 640, 480, frames);
+    changing(1024, 768, 1024, 768, frames / 2);
+    changing(1920, 1080, 1280, 720, frames / 4);
     return 0;
 }

@@ -1,20 +1,30 @@
-// Frame spool benchmark. Records 1920 x 1080 screen-like frames (32 bits, pitch 7,680)
-// into a real temporary spool file and reads them back.
+// Frame spool benchmark. Records screen-like and fully changing frames (32 bits) at
+// 1920 x 1080 and 3840 x 2160 into a real temporary spool file and reads them back.
 //
 // The recording cost of one tick is everything a timer tick does after the display has
-// been copied: level-1 compression of the frame and the cursor, appending both to the
+// been copied: comparing the capture rectangle with the grab before, packing and
+// compressing the changed tiles and the cursor at zlib level 1, appending them to the
 // file and growing the index. The grab itself is excluded: the screen source hands out
-// frames prepared in memory. The cost is shown against the 100 ms tick of 10 frames per
-// second. Read-back is the output phase's side: reading and inflating every frame.
+// frames prepared in memory. Next to it, in the same run, the tick of the former spool
+// layout: level-1 compression of the whole locked display and the cursor, appended to a
+// file. Screen-like frames are a desktop with windows of text where someone types, a
+// clock that changes, a moving cursor and a window dragged now and then; fully changing
+// frames differ in every pixel. Read-back is the output phase's side: reading and
+// inflating every frame's tiles.
 //
 //   pemlo_bench_spool [frames] [folder for the spool file]
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 #include "capture/frame_spool.h"
 
@@ -22,14 +32,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kWidth = 1920;
-constexpr uint32_t kHeight = 1080;
-constexpr uint32_t kPitch = kWidth * 4;
+struct Screen {
+    uint32_t width;
+    uint32_t height;
+    uint32_t pitch() const { return width * 4; }
+};
 
-void fillRect(std::vector<unsigned char>& img, int x0, int y0, int w, int h, uint32_t bgr) {
-    for (int y = std::max(0, y0); y < std::min<int>(kHeight, y0 + h); ++y) {
-        for (int x = std::max(0, x0); x < std::min<int>(kWidth, x0 + w); ++x) {
-            unsigned char* p = &img[size_t(y) * kPitch + size_t(x) * 4];
+void fillRect(const Screen& sc, std::vector<unsigned char>& img, int x0, int y0, int w, int h,
+              uint32_t bgr) {
+    for (int y = std::max(0, y0); y < std::min<int>(int(sc.height), y0 + h); ++y) {
+        for (int x = std::max(0, x0); x < std::min<int>(int(sc.width), x0 + w); ++x) {
+            unsigned char* p = &img[size_t(y) * sc.pitch() + size_t(x) * 4];
             p[0] = bgr & 0xFF;
             p[1] = (bgr >> 8) & 0xFF;
             p[2] = (bgr >> 16) & 0xFF;
@@ -38,80 +51,135 @@ void fillRect(std::vector<unsigned char>& img, int x0, int y0, int w, int h, uin
     }
 }
 
+void drawGlyph(const Screen& sc, std::vector<unsigned char>& img, unsigned pattern, int x, int y) {
+    for (int gy = 0; gy < 10; ++gy) {
+        for (int gx = 0; gx < 5; ++gx) {
+            if ((pattern >> ((gy * 5 + gx) % 31)) & 1) {
+                fillRect(sc, img, x + gx, y + gy, 1, 1, 0x202020);
+            }
+        }
+    }
+}
+
 // Lines of "text": short dark runs of glyph-like strokes on a light page.
-void drawText(std::vector<unsigned char>& img, std::mt19937& rng, int x0, int y0, int w, int h) {
+void drawText(const Screen& sc, std::vector<unsigned char>& img, std::mt19937& rng, int x0, int y0,
+              int w, int h) {
     for (int line = y0; line + 12 < y0 + h; line += 16) {
         int x = x0 + 4;
         const int end = x0 + w - 8 - int(rng() % (w / 3 + 1));
         while (x < end) {
             const int word = 3 + int(rng() % 8);
             for (int c = 0; c < word && x < end; ++c, x += 7) {
-                const unsigned pattern = rng();
-                for (int gy = 0; gy < 10; ++gy) {
-                    for (int gx = 0; gx < 5; ++gx) {
-                        if ((pattern >> ((gy * 5 + gx) % 31)) & 1) {
-                            fillRect(img, x + gx, line + gy, 1, 1, 0x202020);
-                        }
-                    }
-                }
+                drawGlyph(sc, img, rng(), x, line);
             }
             x += 7;
         }
     }
 }
 
-// A desktop: a gradient background, a task bar, windows with title bars, text and one
-// photo-like area.
-std::vector<unsigned char> makeDesktop(uint32_t seed) {
-    std::vector<unsigned char> img(size_t(kPitch) * kHeight);
+// A window with a title bar and text at (x, y).
+void drawWindow(const Screen& sc, std::vector<unsigned char>& img, int x, int y, int w, int h,
+                uint32_t seed) {
     std::mt19937 rng(seed);
-    for (uint32_t y = 0; y < kHeight; ++y) {
-        for (uint32_t x = 0; x < kWidth; ++x) {
-            unsigned char* p = &img[size_t(y) * kPitch + size_t(x) * 4];
-            p[0] = static_cast<unsigned char>(120 + y / 12);
-            p[1] = static_cast<unsigned char>(80 + y / 20);
+    fillRect(sc, img, x, y, w, h, 0xF0F0F0);
+    fillRect(sc, img, x, y, w, 28, 0x2050A0);
+    drawText(sc, img, rng, x + 10, y + 40, w - 20, h - 50);
+}
+
+void drawBackground(const Screen& sc, std::vector<unsigned char>& img) {
+    for (uint32_t y = 0; y < sc.height; ++y) {
+        for (uint32_t x = 0; x < sc.width; ++x) {
+            unsigned char* p = &img[size_t(y) * sc.pitch() + size_t(x) * 4];
+            p[0] = static_cast<unsigned char>(120 + y * 90 / sc.height);
+            p[1] = static_cast<unsigned char>(80 + y * 54 / sc.height);
             p[2] = 40;
             p[3] = 255;
         }
     }
-    fillRect(img, 0, kHeight - 40, kWidth, 40, 0x303848);
-    fillRect(img, 60, 60, 1100, 760, 0xF0F0F0);
-    fillRect(img, 60, 60, 1100, 28, 0x2050A0);
-    drawText(img, rng, 70, 100, 1080, 700);
-    fillRect(img, 900, 300, 900, 600, 0xFFFFFF);
-    fillRect(img, 900, 300, 900, 28, 0x606060);
-    // A photo-like area: smooth shading with noise.
-    for (int y = 340; y < 640; ++y) {
-        for (int x = 940; x < 1400; ++x) {
-            unsigned char* p = &img[size_t(y) * kPitch + size_t(x) * 4];
-            const int n = int(rng() % 24);
-            p[0] = static_cast<unsigned char>((x / 3 + n) & 0xFF);
-            p[1] = static_cast<unsigned char>((y / 2 + n) & 0xFF);
-            p[2] = static_cast<unsigned char>((x + y) / 5 + n);
+    fillRect(sc, img, 0, int(sc.height) - 40, int(sc.width), 40, 0x303848);
+}
+
+// A desktop that changes as one does: typing, a clock, and every 50 frames a window
+// dragged across three frames.
+class Desktop {
+  public:
+    explicit Desktop(const Screen& sc) : sc_(sc), img_(size_t(sc.pitch()) * sc.height) {
+        drawBackground(sc_, img_);
+        redrawWindows();
+    }
+    const std::vector<unsigned char>& image() const { return img_; }
+    void step(int frame) {
+        // One or two characters typed into the editor window.
+        for (int k = 0; k < 1 + frame % 2; ++k) {
+            drawGlyph(sc_, img_, rng_(), editorX_ + 10 + typed_ % 120 * 7,
+                      editorY_ + 40 + typed_ / 120 % 30 * 16);
+            ++typed_;
+        }
+        if (frame % 10 == 0) {
+            fillRect(sc_, img_, int(sc_.width) - 90, int(sc_.height) - 30, 70, 20,
+                     0x404040 + uint32_t(frame) * 0x010203);
+        }
+        if (frame % 50 >= 47) {
+            dragX_ += 40;
+            drawBackground(sc_, img_);
+            redrawWindows();
         }
     }
-    drawText(img, rng, 1420, 340, 360, 540);
+
+  private:
+    void redrawWindows() {
+        drawWindow(sc_, img_, 60 + dragX_, 60, int(sc_.width) * 9 / 16, int(sc_.height) * 7 / 10,
+                   1);
+        editorX_ = int(sc_.width) / 2 - 60;
+        editorY_ = int(sc_.height) / 4;
+        drawWindow(sc_, img_, editorX_, editorY_, int(sc_.width) / 2, int(sc_.height) * 6 / 10, 2);
+        typed_ = 0;
+    }
+    Screen sc_;
+    std::vector<unsigned char> img_;
+    std::mt19937 rng_{9};
+    int dragX_ = 0;
+    int editorX_ = 0;
+    int editorY_ = 0;
+    int typed_ = 0;
+};
+
+// Frames that differ in every pixel: shaded, noisy and moving (testsrc2-like).
+std::vector<unsigned char> changingFrame(const Screen& sc, int frame) {
+    std::vector<unsigned char> img(size_t(sc.pitch()) * sc.height);
+    std::mt19937 rng(uint32_t(frame) + 100);
+    for (uint32_t y = 0; y < sc.height; ++y) {
+        unsigned char* p = &img[size_t(y) * sc.pitch()];
+        for (uint32_t x = 0; x < sc.width; ++x, p += 4) {
+            const unsigned n = rng() & 7;
+            p[0] = static_cast<unsigned char>(x / 4 + uint32_t(frame) * 5 + n);
+            p[1] = static_cast<unsigned char>(y / 3 + uint32_t(frame) * 3 + n);
+            p[2] = static_cast<unsigned char>((x + y) / 8 + uint32_t(frame) * 7);
+            p[3] = 255;
+        }
+    }
     return img;
 }
 
 class PreparedScreen final : public pemlo::ScreenSource {
   public:
-    std::vector<std::vector<unsigned char>> frames;
+    explicit PreparedScreen(const Screen& sc) : sc_(sc) {}
+    const std::vector<unsigned char>* frame = nullptr;
     std::vector<unsigned char> cursor = std::vector<unsigned char>(pemlo::kCursorImageBytes);
-    size_t next = 0;
+    int ticks = 0;
     uint32_t clock = 0;
 
     int lockFrame(pemlo::ScreenImage& image) override {
-        const auto& f = frames[next++ % frames.size()];
-        image.pixels = f.data();
-        image.pitch = kPitch;
-        image.width = kWidth;
-        image.height = kHeight;
+        image.pixels = frame->data();
+        image.pitch = sc_.pitch();
+        image.width = sc_.width;
+        image.height = sc_.height;
         return 1;
     }
     int unlockFrame() override { return 1; }
     int queryCursor(pemlo::CursorState& state) override {
-        state = {1, int32_t(400 + next * 3), 300};
+        state = {1, int32_t(400 + ticks * 3), 300};
+        ++ticks;
         return 1;
     }
     const unsigned char* drawCursor() override { return cursor.data(); }
@@ -121,23 +189,63 @@ class PreparedScreen final : public pemlo::ScreenSource {
         return 1;
     }
     uint32_t nowMs() override { return clock += 100; }
+
+  private:
+    Screen sc_;
 };
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-}  // namespace
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
-int main(int argc, char** argv) {
-    const int frames = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
-    const std::string folder = argc > 2 ? argv[2] : ".";
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
 
-    PreparedScreen screen;
-    // Eight desktops that differ in their text, so consecutive frames are not identical.
-    for (uint32_t s = 0; s < 8; ++s) {
-        screen.frames.push_back(makeDesktop(s + 1));
+double p95(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * 95 / 100)];
+}
+
+// The tick of the former layout: the whole locked display and the cursor compressed at
+// level 1 and appended.
+class FormerSpool {
+  public:
+    explicit FormerSpool(const std::string& path) : file_(pemlo::createTemporaryFile(path)) {}
+    bool ok() const { return file_ != nullptr; }
+    uint64_t bytes = 0;
+    void tick(const std::vector<unsigned char>& frame, const std::vector<unsigned char>& cursor) {
+        if (scratch_.size() < compressBound(uLong(frame.size()))) {
+            scratch_.resize(compressBound(uLong(frame.size())));
+        }
+        uLongf n = uLongf(scratch_.size());
+        compress2(scratch_.data(), &n, cursor.data(), uLong(cursor.size()), 1);
+        file_->write(scratch_.data(), uint32_t(n));
+        bytes += n;
+        n = uLongf(scratch_.size());
+        compress2(scratch_.data(), &n, frame.data(), uLong(frame.size()), 1);
+        file_->write(scratch_.data(), uint32_t(n));
+        bytes += n;
     }
+
+  private:
+    pemlo::FilePtr file_;
+    std::vector<unsigned char> scratch_;
+};
+
+// Records `frames` frames (each made by `next` before its tick, untimed) through the
+// spool and, right after each tick, through the former layout, so that both see the
+// same load; then reads the spool back. Returns false when the spool fails.
+bool run(const Screen& sc, const char* content, int frames, const std::string& folder,
+         const std::function<const std::vector<unsigned char>*(int)>& next) {
+    PreparedScreen screen(sc);
     for (size_t i = 0; i < screen.cursor.size(); i += 3) {
         screen.cursor[i] = 255;
         screen.cursor[i + 1] = 240;
@@ -146,70 +254,101 @@ int main(int argc, char** argv) {
     std::fill(screen.cursor.begin(), screen.cursor.begin() + 16 * 96, 0);
 
     pemlo::FrameSpool spool;
-    if (!pemlo::spoolOpenFile(spool, screen,
-                              pemlo::createTemporaryFile(folder + "/pemlo_bench_spool.dat"))) {
-        std::fprintf(stderr, "cannot create the spool file in %s\n", folder.c_str());
-        return 1;
+    const pemlo::CaptureArea area{0, 0, int32_t(sc.width), int32_t(sc.height)};
+    FormerSpool former(folder + "/pemlo_bench_spool_former.dat");
+    if (!former.ok() ||
+        !pemlo::spoolOpenFile(
+            spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_spool.dat"), area)) {
+        std::fprintf(stderr, "cannot create the spool files in %s\n", folder.c_str());
+        return false;
     }
-    std::vector<double> ticks;
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    std::vector<double> formerWall;
+    std::vector<double> formerCpu;
     for (int i = 0; i < frames; ++i) {
-        const auto t0 = Clock::now();
+        screen.frame = next(i);
+        auto t0 = Clock::now();
+        double c0 = cpuMs();
         if (!pemlo::spoolRecordFrame(spool)) {
             std::fprintf(stderr, "recording failed at frame %d\n", i);
-            return 1;
+            return false;
         }
-        ticks.push_back(ms(Clock::now() - t0));
+        wall.push_back(ms(Clock::now() - t0));
+        cpu.push_back(cpuMs() - c0);
+        t0 = Clock::now();
+        c0 = cpuMs();
+        former.tick(*screen.frame, screen.cursor);
+        formerWall.push_back(ms(Clock::now() - t0));
+        formerCpu.push_back(cpuMs() - c0);
     }
     uint64_t spooled = 0;
     for (int i = 0; i < frames; ++i) {
-        spooled +=
-            uint64_t(spool.index[i].frameBlockSize) + uint64_t(spool.index[i].cursorBlockSize);
+        spooled += uint64_t(spool.index[i].frameBlockSize) +
+                   uint64_t(std::max(0, spool.index[i].cursorBlockSize));
     }
-
-    unsigned char* pixels = nullptr;
-    std::vector<unsigned char> cursor(pemlo::kCursorImageBytes);
+    pemlo::SpoolFrame frame;
     const auto r0 = Clock::now();
     int read = 0;
     for (;;) {
-        uint32_t raw = 0;
-        int last = 0;
-        uint16_t pitch = 0, duration = 0, cx = 0, cy = 0;
-        int present = 0;
-        if (!pemlo::spoolReadFrame(spool, pixels, raw, last, pitch, duration, cursor.data(), cx, cy,
-                                   present)) {
+        if (!pemlo::spoolReadFrame(spool, frame)) {
             std::fprintf(stderr, "read-back failed at frame %d\n", read);
-            return 1;
+            return false;
         }
         ++read;
-        if (last) {
+        if (frame.last) {
             break;
         }
     }
     const double readMs = ms(Clock::now() - r0);
-    std::free(pixels);
     pemlo::captureRelease(spool);
 
-    std::vector<double> sorted = ticks;
-    std::sort(sorted.begin(), sorted.end());
-    double sum = 0;
-    for (double t : ticks) {
-        sum += t;
-    }
-    const double mean = sum / frames;
-    const double median = sorted[sorted.size() / 2];
-    const double p95 = sorted[std::min(sorted.size() - 1, sorted.size() * 95 / 100)];
-    const double raw = double(kPitch) * kHeight;
-    std::printf("frame spool, %d frames of %ux%u (32-bit, pitch %u, %.1f MB each)\n", frames,
-                kWidth, kHeight, kPitch, raw / 1e6);
-    std::printf("spooled: %.1f KB per frame (ratio %.1f:1)\n", double(spooled) / frames / 1e3,
-                raw * frames / double(spooled));
-    std::printf("recording tick, grab excluded: mean %.2f ms, median %.2f ms, p95 %.2f ms\n", mean,
-                median, p95);
-    std::printf("share of the 100 ms tick at 10 frames/s: mean %.1f %%, p95 %.1f %%\n", mean, p95);
     std::printf(
-        "read-back: %d frames in %.1f ms = %.1f frames/s (%.0f MB/s inflated), "
-        "%.1f x the 10 frames/s recording rate\n",
-        read, readMs, read * 1000.0 / readMs, raw * read / 1e3 / readMs,
-        read * 1000.0 / readMs / 10.0);
+        "%ux%u %-14s tick, wall: median %7.2f ms p95 %7.2f | former %7.2f p95 %7.2f | "
+        "ratio of medians %.3f\n",
+        sc.width, sc.height, content, median(wall), p95(wall), median(formerWall), p95(formerWall),
+        median(wall) / median(formerWall));
+    std::printf(
+        "%ux%u %-14s tick, CPU:  median %7.2f ms p95 %7.2f | former %7.2f p95 %7.2f | "
+        "ratio of medians %.3f\n",
+        sc.width, sc.height, content, median(cpu), p95(cpu), median(formerCpu), p95(formerCpu),
+        median(cpu) / median(formerCpu));
+    std::printf(
+        "%ux%u %-14s spooled %9.1f KB per frame (former %9.1f KB) | read-back %.1f "
+        "frames/s\n",
+        sc.width, sc.height, content, double(spooled) / frames / 1e3,
+        double(former.bytes) / frames / 1e3, read * 1000.0 / readMs);
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
+    const std::string folder = argc > 2 ? argv[2] : ".";
+    std::printf(
+        "frame spool, %d frames per case; timings are noisy on a shared machine, "
+        "compare ratios from the same run\n",
+        frames);
+    for (const Screen sc : {Screen{1920, 1080}, Screen{3840, 2160}}) {
+        Desktop desktop(sc);
+        if (!run(sc, "screen-like", frames, folder, [&](int i) {
+                if (i > 0) {
+                    desktop.step(i);
+                }
+                return &desktop.image();
+            })) {
+            return 1;
+        }
+        std::vector<std::vector<unsigned char>> changing;
+        for (int i = 0; i < 4; ++i) {
+            changing.push_back(changingFrame(sc, i));
+        }
+        if (!run(sc, "fully changing", frames, folder,
+                 [&](int i) { return &changing[size_t(i) % changing.size()]; })) {
+            return 1;
+        }
+    }
     return 0;
 }

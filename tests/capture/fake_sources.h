@@ -46,6 +46,9 @@ class FakeScreen final : public ScreenSource {
 
     // Scripted state.
     std::deque<uint32_t> times;  // one is taken per grab and one at the first read
+    // When not empty, each grab takes the next of these (pitch x height bytes) instead
+    // of the generated content.
+    std::deque<std::vector<unsigned char>> scripted;
     CursorState cursor{1, 100, 50};
     int hotspotKnown = 1;
     int32_t hotspotX = 0;
@@ -70,10 +73,16 @@ class FakeScreen final : public ScreenSource {
             return 0;
         }
         ++grabs;
-        for (size_t i = 0; i < pixels_.size(); ++i) {
-            // Screen-like: flat runs with a few changing details.
-            pixels_[i] =
-                static_cast<unsigned char>((i / 97 + static_cast<size_t>(grabs) * 7) & 0xFF);
+        if (!scripted.empty()) {
+            pixels_ = scripted.front();
+            pixels_.resize(size_t{pitch_} * height_);
+            scripted.pop_front();
+        } else {
+            for (size_t i = 0; i < pixels_.size(); ++i) {
+                // Every byte changes from grab to grab.
+                pixels_[i] =
+                    static_cast<unsigned char>((i / 97 + static_cast<size_t>(grabs) * 7) & 0xFF);
+            }
         }
         grabbed.push_back(pixels_);
         image.pixels = pixels_.data();

@@ -131,6 +131,7 @@ struct RigOutcome {
     int recordFailedAt = -1;           // frame whose spoolRecordFrame returned 0
     int soundFailedAt = -1;            // buffer delivery whose onSoundBufferDone returned 0
     std::vector<int> frameWritesDone;  // frame spool writes after each recorded frame
+    std::vector<int> blocksPerFrame;   // cursor and frame blocks of each recorded frame
     std::vector<int> soundDeliveries;  // sound spool writes after each delivery
     uint64_t soundBytesAppended = 0;
     bool frameSpoolReleased = false;  // the spool's file was closed and dropped
@@ -141,10 +142,23 @@ struct RigOutcome {
     bool flvOpen = false;
 };
 
+// A still picture with a patch that moves from frame to frame, so that frames change
+// some tiles; every fourth frame repeats the one before and changes none.
 inline Bytes rigScreen(int i) {
     Bytes pixels(static_cast<size_t>(kRigPitch) * kRigScreenH);
     for (size_t k = 0; k < pixels.size(); ++k) {
-        pixels[k] = static_cast<uint8_t>(k * 7 + static_cast<size_t>(i) * 13 + (k >> 5));
+        pixels[k] = static_cast<uint8_t>(k * 7 + (k >> 5));
+    }
+    const int patch = i % 4 == 3 ? i - 1 : i;
+    if (patch > 0) {
+        const int top = patch * 7 % 40;
+        const int left = patch * 11 % 50;
+        for (int y = top; y < top + 6; ++y) {
+            for (int x = left; x < left + 10 && x < kRigScreenW; ++x) {
+                pixels[static_cast<size_t>(y) * kRigPitch + static_cast<size_t>(x) * 4] ^=
+                    static_cast<uint8_t>(patch * 37);
+            }
+        }
     }
     return pixels;
 }
@@ -179,8 +193,8 @@ inline RigOutcome runRig(const RigPlans& plans) {
     MemoryFile flvStore;
     FrameSpool spool;
     if (spoolOpenFile(spool, screen,
-                      std::make_unique<FaultyFile>(frameStore, plans.frameSpool, out.frameLog)) !=
-        1) {
+                      std::make_unique<FaultyFile>(frameStore, plans.frameSpool, out.frameLog),
+                      CaptureArea{0, 0, kRigScreenW, kRigScreenH}) != 1) {
         return out;
     }
     MemorySoundDevice device;
@@ -208,6 +222,9 @@ inline RigOutcome runRig(const RigPlans& plans) {
             break;
         }
         out.frameWritesDone.push_back(out.frameLog.writes);
+        const FrameRecord& record = spool.index[i];
+        out.blocksPerFrame.push_back((record.cursorBlockSize != -1 ? 1 : 0) +
+                                     (record.frameBlockSize > 0 ? 1 : 0));
         // A buffer comes back each time 10,240 bytes of sound have been recorded.
         const uint32_t soundSoFar = static_cast<uint32_t>(i + 1) * kRigSoundBytes / kRigFrames;
         while (out.soundFailedAt < 0 && soundSent + kSoundBufferBytes <= soundSoFar) {

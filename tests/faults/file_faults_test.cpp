@@ -39,12 +39,12 @@ int countTags(const Bytes& flv, uint8_t type, bool& parsed) {
     return n;
 }
 
-// Frames read back whole before the frame spool's read `call` failed: even frames carry
-// a cursor block before their frame block.
-int framesReadBefore(int call) {
+// Frames read back whole before the frame spool's read `call` failed, from the blocks
+// each frame has (a cursor block, a frame block when a tile changed, both or none).
+int framesReadBefore(const RigOutcome& clean, int call) {
     int reads = 0;
     for (int f = 0; f < testing::kRigFrames; ++f) {
-        reads += f % 2 == 0 ? 2 : 1;
+        reads += clean.blocksPerFrame[static_cast<size_t>(f)];
         if (reads > call) {
             return f;
         }
@@ -79,8 +79,13 @@ TEST_F(FileFaults, WithoutFaultsTheRecordingIsComplete) {
     ASSERT_EQ(clean_.driverResult, 1);
     EXPECT_FALSE(clean_.flvOpen);
     EXPECT_EQ(clean_.soundBytesAppended, testing::kRigSoundBytes);
-    // Twelve frames, half of them with a cursor block.
-    EXPECT_EQ(clean_.frameLog.writes, testing::kRigFrames + testing::kRigFrames / 2);
+    // Twelve frames, half of them with a cursor block; every fourth frame repeats the
+    // one before, so it has no frame block.
+    ASSERT_EQ(clean_.blocksPerFrame.size(), size_t{testing::kRigFrames});
+    EXPECT_EQ(clean_.frameLog.writes,
+              testing::kRigFrames + testing::kRigFrames / 2 - testing::kRigFrames / 4);
+    EXPECT_EQ(clean_.blocksPerFrame[3], 0);  // no cursor, nothing changed
+    EXPECT_EQ(clean_.blocksPerFrame[7], 0);
     EXPECT_EQ(clean_.frameLog.reads, clean_.frameLog.writes);
     EXPECT_GE(clean_.soundLog.writes, 6);
     EXPECT_GE(clean_.soundLog.reads, 13);
@@ -127,7 +132,7 @@ TEST_F(FileFaults, FrameSpoolReadOrRewindFailureFailsTheOutputAndKeepsWhatWasWri
             // Whole tags only, and none for a frame that did not read back. The frame
             // before the failing read may still be on its way to the file.
             bool parsed = false;
-            const int whole = kind == Fault::FailRead ? framesReadBefore(at) : 0;
+            const int whole = kind == Fault::FailRead ? framesReadBefore(clean_, at) : 0;
             const int tags = countTags(r.flv, 9, parsed);
             EXPECT_TRUE(parsed);
             EXPECT_LE(tags, whole);

@@ -240,6 +240,45 @@ TEST(ScreenVideo, KeyframeEveryFortyFramesWhateverChanged) {
     EXPECT_EQ(e.w.videoTimestamp, t);
 }
 
+// Told which blocks may have changed, the encoder writes the same bytes as when it
+// compares everything itself, keyframes included; a block it is told is unchanged is
+// taken on trust (neither compared nor kept).
+TEST(ScreenVideo, CandidateBlocksGiveTheSameTagsAndAreTakenOnTrust) {
+    const int w = 100;  // 4 x 3 blocks, the last column 4 wide and the last row 4 high
+    const int h = 68;
+    const int columns = 4;
+    std::mt19937 rng(12);
+    Encoder plain(w, h);
+    Encoder told(w, h);
+    auto frame = noise(w, h, 9);
+    std::vector<uint8_t> marks(12, 1);
+    for (int i = 0; i < 45; ++i) {
+        ASSERT_EQ(plain.put(frame), 1);
+        ASSERT_EQ(flvWriteVideoTagChanged(told.w, told.file, frame.data(), w, h, 100, marks.data()),
+                  1);
+        // Change a pixel or two; mark their blocks and one more that did not change.
+        std::fill(marks.begin(), marks.end(), 0);
+        for (int k = 0; k < 1 + i % 2; ++k) {
+            const int x = static_cast<int>(rng() % w);
+            const int y = static_cast<int>(rng() % h);
+            frame[(static_cast<size_t>(y) * w + x) * 3 + rng() % 3] ^= 0x10;
+            marks[static_cast<size_t>(y / 32 * columns + x / 32)] = 1;
+        }
+        marks[rng() % 12] = 1;
+    }
+    EXPECT_EQ(told.file.bytes, plain.file.bytes);
+
+    // A change in a block marked 0 is not seen.
+    Encoder trusting(64, 32);
+    const auto a = noise(64, 32, 10);
+    auto b = a;
+    b[0] ^= 0xFF;  // block 0
+    const uint8_t none[2] = {0, 0};
+    ASSERT_EQ(trusting.put(a), 1);
+    ASSERT_EQ(flvWriteVideoTagChanged(trusting.w, trusting.file, b.data(), 64, 32, 100, none), 1);
+    EXPECT_TRUE(sentBlocks(decodeVideoTag(trusting.tags()[1].data)).empty());
+}
+
 TEST(ScreenVideo, RefusesAFrameOfAnotherSize) {
     Encoder e(32, 32);
     const auto frame = noise(32, 33, 8);

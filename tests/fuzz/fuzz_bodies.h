@@ -16,6 +16,7 @@
 #include "app/replace_all.h"
 #include "capture/frame_spool.h"
 #include "process/compositing.h"
+#include "process/frame_delta.h"
 #include "process/growable_buffer.h"
 #include "tests/support/memory_file.h"
 
@@ -76,10 +77,11 @@ inline int32_t boundedSize(uint32_t raw) {
 }
 
 // Spool reader input: one byte of record count (0 to 8), 20 bytes per record (raw size,
-// frame block size, cursor block size, pitch, duration, cursor x and y as a signed
-// offset byte pair), then a capture rectangle (four bytes), then the spool file. Every
-// frame that reads back is also cropped and given its cursor, as the output phase does.
-// Returns the number of frames read back.
+// frame block size, cursor block size, tile count and duration, cursor x and y), then
+// the capture rectangle (left and top as signed offset bytes, width and height less
+// one), then the spool file. Every frame that reads back is also composed onto the
+// picture and given its cursor, as the output phase does, and the picture is compared
+// with one built from the tiles by hand. Returns the number of frames read back.
 inline int spoolReader(const uint8_t* data, size_t size) {
     Cursor in(data, size);
     const int32_t records = static_cast<int32_t>(in.take(1) % 9);
@@ -93,15 +95,15 @@ inline int spoolReader(const uint8_t* data, size_t size) {
         r.frameBlockSize = boundedSize(in.take(4));
         const int32_t cursorBlock = boundedSize(in.take(4));
         r.cursorBlockSize = cursorBlock < -1 ? -1 : cursorBlock;
-        r.pitch = static_cast<uint16_t>(in.take(2));
+        r.tileCount = in.take(2);
         r.durationMs = static_cast<uint16_t>(in.take(2));
         r.cursorX = static_cast<uint16_t>(in.take(2));
         r.cursorY = static_cast<uint16_t>(in.take(2));
     }
     const auto left = static_cast<int32_t>(in.take(1)) - 16;
     const auto top = static_cast<int32_t>(in.take(1)) - 16;
-    const auto width = static_cast<int32_t>(in.take(1));
-    const auto height = static_cast<int32_t>(in.take(1));
+    const auto width = static_cast<int32_t>(in.take(1)) + 1;
+    const auto height = static_cast<int32_t>(in.take(1)) + 1;
 
     auto file = std::make_unique<testing::MemoryFile>();
     file->bytes.assign(in.rest(), in.rest() + in.restSize());
@@ -110,21 +112,16 @@ inline int spoolReader(const uint8_t* data, size_t size) {
     spool.source = &screen;
     spool.count = records;
     spool.lastGrabMs = 900;
+    spool.grid = tileGridFor(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 
-    unsigned char* pixels = nullptr;
-    std::vector<unsigned char> cursor(kCursorImageBytes);
-    GrowableBuffer<uint8_t> cropped;
+    SpoolFrame frame;
+    ComposedFrame composed;
+    check(composedFrameSetup(composed, width, height) == 1, "the picture can be set up");
+    // The picture without the cursor, rows top-down, as the tiles build it.
+    std::vector<uint8_t> clean(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     int frames = 0;
     for (int round = 0; round <= records; ++round) {
-        uint32_t rawSize = 0;
-        int last = 0;
-        uint16_t pitch = 0;
-        uint16_t duration = 0;
-        uint16_t cursorX = 0;
-        uint16_t cursorY = 0;
-        int cursorPresent = 0;
-        const int ok = spoolReadFrame(spool, pixels, rawSize, last, pitch, duration, cursor.data(),
-                                      cursorX, cursorY, cursorPresent);
+        const int ok = spoolReadFrame(spool, frame);
         if (ok != 1) {
             check(spool.file == nullptr && spoolIsBusy(spool) == 1,
                   "a failed read releases the spool and stays busy");
@@ -132,19 +129,39 @@ inline int spoolReader(const uint8_t* data, size_t size) {
         }
         ++frames;
         check(frames <= records, "no more frames than records");
-        check((last == 1) == (frames == records), "the last flag marks the last record");
-        check(rawSize == spool.index[frames - 1].rawSize, "the inflated size is the record's");
-        if (cropFrame(pixels, rawSize, pitch, left, top, width, height, cropped) == 1 &&
-            cursorPresent == 1) {
-            overlayCursor(cropped.data(), width, height, cursor.data(),
-                          static_cast<int16_t>(cursorX) - left,
-                          static_cast<int16_t>(cursorY) - top);
+        check((frame.last == 1) == (frames == records), "the last flag marks the last record");
+        check(frame.tileCount == spool.index[frames - 1].tileCount, "the tiles are the record's");
+        for (uint32_t i = 0; i < frame.tileCount; ++i) {
+            const SpoolTile& t = frame.tiles[i];
+            check(t.x + t.width <= static_cast<uint32_t>(width) &&
+                      t.y + t.height <= static_cast<uint32_t>(height),
+                  "tiles lie inside the rectangle");
+            for (uint32_t y = 0; y < t.height; ++y) {
+                std::memcpy(
+                    &clean[(static_cast<size_t>(t.y + y) * static_cast<size_t>(width) + t.x) * 3],
+                    t.pixels + static_cast<size_t>(y) * t.width * 3,
+                    static_cast<size_t>(t.width) * 3);
+            }
         }
-        if (last == 1) {
+        const int32_t cursorX = static_cast<int16_t>(frame.cursorX) - left;
+        const int32_t cursorY = static_cast<int16_t>(frame.cursorY) - top;
+        check(composeFrame(composed, frame, cursorX, cursorY) == 1,
+              "every frame read back can be composed");
+        std::vector<uint8_t> expected(clean.size());
+        const size_t row = static_cast<size_t>(width) * 3;
+        for (int32_t y = 0; y < height; ++y) {
+            std::memcpy(&expected[static_cast<size_t>(height - 1 - y) * row],
+                        &clean[static_cast<size_t>(y) * row], row);
+        }
+        if (frame.cursorPresent == 1) {
+            overlayCursor(expected.data(), width, height, frame.cursor, cursorX, cursorY);
+        }
+        check(std::memcmp(expected.data(), composed.pixels.data(), expected.size()) == 0,
+              "the composed picture is the tiles with the cursor on top");
+        if (frame.last == 1) {
             break;
         }
     }
-    std::free(pixels);
     captureRelease(spool);
     return frames;
 }

@@ -156,10 +156,11 @@ struct Replay {
         }
     }
     MemoryFile* spoolFile = nullptr;  // owned by the spool
-    void record() {
+    // Records the capture rectangle of DriverSetup unless told another.
+    void record(CaptureArea area = CaptureArea{40, 30, 200, 150}) {
         auto file = std::make_unique<MemoryFile>();
         spoolFile = file.get();
-        ASSERT_EQ(spoolOpenFile(spool, screen, std::move(file)), 1);
+        ASSERT_EQ(spoolOpenFile(spool, screen, std::move(file), area), 1);
         for (size_t i = 0; i < screen.frames.size(); ++i) {
             ASSERT_EQ(spoolRecordFrame(spool), 1);
         }
@@ -336,10 +337,10 @@ TEST(OutputDriver, DrawsCursorsClippedAtEveryEdge) {
             run.screen.frames[i].cursorX = cases[i].x;
             run.screen.frames[i].cursorY = cases[i].y;
         }
-        run.record();
         DriverSetup setup;
         setup.left = left;
         setup.top = left == 0 ? 0 : 50;
+        run.record(CaptureArea{setup.left, setup.top, 200, 150});
         setup.outWidth = 200;
         setup.outHeight = 150;
         run.drive(setup, nullptr);
@@ -364,7 +365,7 @@ TEST(OutputDriver, DrawsCursorsClippedAtEveryEdge) {
 TEST(OutputDriver, WritesTheThumbnailAsABitmap) {
     Replay run;
     run.addFrames(2);
-    run.record();
+    run.record(CaptureArea{0, 0, 320, 240});
     DriverSetup setup;
     setup.left = 0;
     setup.top = 0;
@@ -400,7 +401,7 @@ TEST(OutputDriver, WritesTheThumbnailAsABitmap) {
     // A thumbnail that cannot be written leaves the recording as it is.
     Replay again;
     again.addFrames(2);
-    again.record();
+    again.record(CaptureArea{0, 0, 320, 240});
     setup.thumbnail = tempPath("missing/folder/thumb.bmp");
     again.drive(setup, nullptr);
     EXPECT_EQ(again.result, 1);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -93,7 +94,10 @@ int main() {
 
     pemlo::ScreenGrabber grabber;
     pemlo::FrameSpool spool;
-    const int opened = pemlo::grabberOpen(grabber, spool, pattern);
+    const int screenW = GetSystemMetrics(SM_CXSCREEN);
+    const int screenH = GetSystemMetrics(SM_CYSCREEN);
+    const int opened =
+        pemlo::grabberOpen(grabber, spool, pattern, pemlo::CaptureArea{0, 0, screenW, screenH});
     check(opened == 1, "grabberOpen failed");
     if (opened == 1) {
         // Each step of a recording tick on its own, so a failure names its step.
@@ -121,36 +125,43 @@ int main() {
     }
     check(!opened || fileExists(pemlo::kFrameSpoolName), "spool file missing while open");
 
-    const int screenW = GetSystemMetrics(SM_CXSCREEN);
-    const int screenH = GetSystemMetrics(SM_CYSCREEN);
-    unsigned char* pixels = nullptr;
-    std::vector<unsigned char> cursor(pemlo::kCursorImageBytes);
+    // The screen as the frames read back build it up, packed BGR, rows top-down.
+    std::vector<unsigned char> picture(size_t(screenW) * size_t(screenH) * 3);
+    pemlo::SpoolFrame frame;
     int read = 0;
     for (int i = 0; opened == 1 && i < frames; ++i) {
-        uint32_t raw = 0;
-        int last = 0;
-        uint16_t pitch = 0;
-        uint16_t duration = 0;
-        uint16_t cx = 0;
-        uint16_t cy = 0;
-        int present = 0;
-        if (pemlo::spoolReadFrame(spool, pixels, raw, last, pitch, duration, cursor.data(), cx, cy,
-                                  present) != 1) {
+        if (pemlo::spoolReadFrame(spool, frame) != 1) {
             check(false, "spoolReadFrame failed at frame " + std::to_string(i));
             break;
         }
         ++read;
+        uint64_t area = 0;
+        for (uint32_t t = 0; t < frame.tileCount; ++t) {
+            const pemlo::SpoolTile& tile = frame.tiles[t];
+            area += uint64_t(tile.width) * tile.height;
+            for (uint32_t y = 0; y < tile.height; ++y) {
+                std::memcpy(&picture[(size_t(tile.y + y) * screenW + tile.x) * 3],
+                            tile.pixels + size_t(y) * tile.width * 3, size_t(tile.width) * 3);
+            }
+        }
+        const int last = frame.last;
+        const uint16_t duration = frame.durationMs;
+        const int present = frame.cursorPresent;
+        const uint16_t cx = frame.cursorX;
+        const uint16_t cy = frame.cursorY;
+        const std::vector<unsigned char> cursor(frame.cursor,
+                                                frame.cursor + pemlo::kCursorImageBytes);
         const std::string f = "frame " + std::to_string(i) + ": ";
         check(last == (i == frames - 1 ? 1 : 0), f + "wrong last flag");
-        check(pitch >= screenW * 4, f + "pitch " + std::to_string(pitch) + " below width x 4");
-        check(raw == uint32_t(pitch) * uint32_t(screenH),
-              f + "size " + std::to_string(raw) + " is not pitch x display height");
+        check(frame.width == uint32_t(screenW) && frame.height == uint32_t(screenH),
+              f + "frame size is not the display's");
+        check(i > 0 || area == uint64_t(screenW) * uint64_t(screenH),
+              f + "the first frame does not cover the display");
         check(i == frames - 1 || (duration >= 60 && duration < 2000),
               f + "duration " + std::to_string(duration));
-        notes.push_back(f + "pitch " + std::to_string(pitch) + " size " + std::to_string(raw) +
-                        " duration " + std::to_string(duration) + " cursor " +
-                        std::to_string(present) + " at " + std::to_string(int16_t(cx)) + "," +
-                        std::to_string(int16_t(cy)));
+        notes.push_back(f + "tiles " + std::to_string(frame.tileCount) + " duration " +
+                        std::to_string(duration) + " cursor " + std::to_string(present) + " at " +
+                        std::to_string(int16_t(cx)) + "," + std::to_string(int16_t(cy)));
         const bool own = i < ownCursorFrames;
         check(!own || present == 1, f + "no cursor");
         if (present == 1) {
@@ -171,7 +182,7 @@ int main() {
             for (int q = 0; q < 4; ++q) {
                 const int px = kLeft + (q % 2) * kQuadW + kQuadW / 2;
                 const int py = kTop + (q / 2) * kQuadH + kQuadH / 2;
-                const unsigned char* at = pixels + size_t(py) * pitch + size_t(px) * 4;
+                const unsigned char* at = &picture[(size_t(py) * screenW + px) * 3];
                 const COLORREF want = kQuadColours[q];
                 char got[64];
                 std::snprintf(got, sizeof got, "%u,%u,%u", at[2], at[1], at[0]);
@@ -183,7 +194,6 @@ int main() {
     }
     check(read == frames, "read " + std::to_string(read) + " frames");
     check(pemlo::spoolFrameCount(spool) == frames, "frame count");
-    std::free(pixels);
     pemlo::captureRelease(spool);
     check(!fileExists(pemlo::kFrameSpoolName), "spool file left after release");
 

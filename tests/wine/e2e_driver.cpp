@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,6 +168,64 @@ int runPattern(int x0, int y0, int x1, int y1, int ms, int holdMs) {
     return 0;
 }
 
+// A borderless window of w x h pixels at (x, y) whose every pixel changes about every
+// 20 ms (shifting stripes over noise), for `ms` milliseconds: a recording of it has no
+// two frames alike, so its output phase takes a while.
+int runNoise(int x, int y, int w, int h, int ms) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PemloTestNoise";
+    RegisterClassA(&wc);
+    HWND window =
+        CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, "noise",
+                        WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
+    if (window == nullptr || w <= 0 || h <= 0) {
+        return fail("cannot create the noise window");
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    unsigned char* bits = static_cast<unsigned char*>(
+        std::malloc(static_cast<size_t>(w) * static_cast<size_t>(h) * 4));
+    if (bits == nullptr) {
+        return fail("no memory for the noise window");
+    }
+    const DWORD start = GetTickCount();
+    uint32_t seed = 12345;
+    for (unsigned frame = 0;; ++frame) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        if (GetTickCount() - start >= static_cast<DWORD>(ms)) {
+            break;
+        }
+        unsigned char* p = bits;
+        for (int row = 0; row < h; ++row) {
+            for (int col = 0; col < w; ++col, p += 4) {
+                seed = seed * 1664525u + 1013904223u;
+                p[0] = static_cast<unsigned char>(col * 3 + frame * 17 + (seed >> 28));
+                p[1] = static_cast<unsigned char>(row * 2 + frame * 11);
+                p[2] = static_cast<unsigned char>((col + row) + frame * 29 + (seed >> 29));
+                p[3] = 0;
+            }
+        }
+        HDC dc = GetDC(window);
+        SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0,
+                          static_cast<UINT>(h), bits, &info, DIB_RGB_COLORS);
+        ReleaseDC(window, dc);
+        Sleep(20);
+    }
+    std::free(bits);
+    DestroyWindow(window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,6 +238,9 @@ int main(int argc, char** argv) {
 
     if (cmd == "pattern") {
         return runPattern(arg(2), arg(3), arg(4), arg(5), arg(6), arg(7));
+    }
+    if (cmd == "noise") {  // noise X Y W H MS
+        return runNoise(arg(2), arg(3), arg(4), arg(5), arg(6));
     }
     if (cmd == "wait-main") {  // wait-main TIMEOUT_MS
         return waitFor(mainDialog, arg(2)) ? 0 : fail("no main dialog");

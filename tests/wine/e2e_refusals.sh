@@ -28,9 +28,12 @@ check "still Idle" equals "$(drv status)" "Idle"
 check "Start still enabled" equals "$(drv enabled 103)" "1"
 check "path completed with .flv" equals "$(drv get 123)" 'C:\big.flv'
 
-# A whole-screen recording, long enough that its output phase can be interrupted.
+# A whole-screen recording of a picture that changes everywhere all the time, so that
+# its output phase lasts long enough to be interrupted.
 drv set 115 1024
 drv select 124 9
+rig_desktop_background ./pemlo_e2e_driver.exe noise 0 0 1024 768 9000 >/dev/null
+sleep 1
 xdotool key F2
 sleep 6
 xdotool key F3
@@ -48,6 +51,8 @@ check "no spool left after Cancel" test ! -e temp_vid.dat -a ! -e temp_snd.dat
 recorder_start
 fill_area 0 0 1024 768 1024 768 'C:\boxed.flv' 0
 drv select 124 9
+rig_desktop_background ./pemlo_e2e_driver.exe noise 0 0 1024 768 9000 >/dev/null
+sleep 1
 xdotool key F2
 sleep 6
 xdotool key F3

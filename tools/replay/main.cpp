@@ -333,11 +333,12 @@ int run(int argc, char** argv) {
 
     ReplayScreen screen(o);
     FrameSpool frameSpool;
+    const CaptureArea area{o.captureLeft, o.captureTop, o.captureWidth, o.captureHeight};
     const int frameFd = tools::createScratchFile(spools.folder, error);
     if (frameFd < 0) {
         return fail("cannot create the frame spool: " + error);
     }
-    if (!spoolOpenFile(frameSpool, screen, tools::descriptorFile(frameFd, spools.frames))) {
+    if (!spoolOpenFile(frameSpool, screen, tools::descriptorFile(frameFd, spools.frames), area)) {
         return fail("cannot start the frame spool");
     }
     MemorySoundDevice device;
