@@ -134,7 +134,7 @@ int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs) {
     recorder.edits.clear();
     recorder.edited.reset();
     if (recorder.hasVideoOrigin != 0 && recorder.spool != nullptr) {
-        recorder.edits = planSoundEdits(recorder.notes, recorder.startMs, recorder.videoOriginMs);
+        recorder.edits = planSoundEdits(recorder.notes, recorder.videoOriginMs);
         if (!recorder.edits.empty()) {
             recorder.edited = std::make_unique<EditedSoundFile>(*recorder.spool, recorder.edits);
         }

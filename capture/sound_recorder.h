@@ -65,7 +65,7 @@ struct SoundRecorder {
     int prepared[kSoundBufferCount] = {};  // buffer is allocated
     uint64_t bytesAppended = 0;
     std::vector<SoundNote> notes;  // one per buffer appended while recording
-    uint32_t startMs = 0;          // the clock when the device was started
+    uint32_t startMs = 0;          // the clock when the device was started (for reports)
     int hasVideoOrigin = 0;        // the first frame's clock is known
     uint32_t videoOriginMs = 0;
     int sealed = 0;  // the output phase may read: nothing more is appended

@@ -8,30 +8,63 @@ namespace pemlo {
 
 namespace {
 
+double lowest(const std::vector<double>& start, size_t from, size_t to) {
+    return *std::min_element(start.begin() + static_cast<std::ptrdiff_t>(from),
+                             start.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// Where the envelope steps: a note from which on the lowest apparent start differs by
+// more than a packet from the lowest over the notes before it (both over up to
+// kSoundEnvelopeNotes, and at least kSoundStepNotes, notes of the same stretch).
+std::vector<size_t> steps(const std::vector<double>& start) {
+    const size_t n = start.size();
+    const size_t w = kSoundEnvelopeNotes;
+    const size_t k = kSoundStepNotes;
+    const double packetMs = static_cast<double>(kSoundPacketSamples) / kSoundSamplesPerMs;
+    std::vector<size_t> at;
+    size_t from = 0;
+    for (size_t j = from + k; j + k <= n; ++j) {
+        if (j - from < k) {
+            continue;
+        }
+        const double before = lowest(start, std::max(from, j - std::min(j, w)), j);
+        const double after = lowest(start, j, std::min(n, j + w + 1));
+        if (std::abs(after - before) > packetMs) {
+            at.push_back(j);
+            from = j;
+        }
+    }
+    return at;
+}
+
 // The lower envelope at each note, in ms against the video origin: the earliest
-// apparent start of the sound over this note and the ones that follow. Near the end,
-// where fewer notes follow, the window keeps its length by reaching back.
+// apparent start over this note and the ones that follow within its stretch (between
+// two steps). Near a stretch's end, where fewer notes follow, the window keeps its
+// length by reaching back within the stretch.
 std::vector<double> envelope(const std::vector<double>& start) {
     const size_t n = start.size();
     const size_t w = kSoundEnvelopeNotes;
+    std::vector<size_t> bounds = steps(start);
+    bounds.push_back(n);
     std::vector<double> out(n);
-    for (size_t j = 0; j < n; ++j) {
-        size_t hi = std::min(n - 1, j + w);
-        size_t lo = j;
-        if (hi - j < w) {
-            lo = n - 1 > w ? n - 1 - w : 0;
-            lo = std::min(lo, j);
+    size_t first = 0;
+    for (size_t end : bounds) {
+        for (size_t j = first; j < end; ++j) {
+            const size_t hi = std::min(end - 1, j + w);
+            size_t lo = j;
+            if (hi - j < w) {
+                lo = std::min(j, std::max(first, end - 1 >= w ? end - 1 - w : 0));
+            }
+            out[j] = lowest(start, lo, hi + 1);
         }
-        out[j] = *std::min_element(start.begin() + static_cast<std::ptrdiff_t>(lo),
-                                   start.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
+        first = end;
     }
     return out;
 }
 
 }  // namespace
 
-std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t deviceStartMs,
-                                      uint32_t videoOriginMs) {
+std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t videoOriginMs) {
     std::vector<SoundEdit> edits;
     if (notes.empty()) {
         return edits;
@@ -44,8 +77,6 @@ std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint3
         start[j] = since - static_cast<double>(notes[j].samples) / kSoundSamplesPerMs;
     }
     const std::vector<double> level = envelope(start);
-    // Where the sound belongs against the first frame, in ms, at each note.
-    const double startsAt = static_cast<int32_t>(deviceStartMs - videoOriginMs);
 
     const auto drift = static_cast<int64_t>(kSoundDriftStartMs * kSoundSamplesPerMs);
     const auto settled = static_cast<int64_t>(kSoundDriftStopMs * kSoundSamplesPerMs);
@@ -56,8 +87,7 @@ std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint3
     for (size_t j = 0; j < notes.size(); ++j) {
         const uint64_t end = std::max(notes[j].samples, begin);
         const auto length = static_cast<int64_t>(end - begin);
-        const auto want = static_cast<int64_t>(
-            std::llround((startsAt + level[j] - level[0]) * kSoundSamplesPerMs));
+        const auto want = static_cast<int64_t>(std::llround(level[j] * kSoundSamplesPerMs));
         const int64_t gap = want - shift;
         const bool carry = owing && length > 0;
         if (length > 0) {

@@ -11,12 +11,13 @@
 // running fast or slow against the recording's clock; scattered late notices (arrival
 // jitter, even a stall of a few buffers that loses nothing) leave it where it is.
 //
-// The device starts capturing when it is started (deviceStartMs), so its first sample
-// belongs at deviceStartMs - videoOriginMs (videoOriginMs: the clock of the first frame);
-// the envelope at the start is where its notes stand when nothing has gone wrong yet (a
-// buffer's notice always comes some time after its last sample: that latency is part
-// of it). From there, a rise of the envelope is sound lost and a slope a clock running
-// fast or slow. planSoundEdits turns this into edits of the recorded sound:
+// The envelope, taken as the time each sample was captured, says where it belongs in the
+// video: the sample captured at clock t is heard at t - videoOriginMs (the clock of the
+// first frame). That also places the start, however long the device took to begin
+// capturing after it was started (under Wine that can be more than a second). What the
+// envelope cannot see is the shortest delay between a buffer's last sample and its
+// notice (the driver's period, some milliseconds): by that much the sound may come late.
+// planSoundEdits turns this into edits of the recorded sound:
 //   - a difference of more than one audio packet (1,024 samples, 46 ms) is mended at once
 //     where it appears: a shortfall with silence, a surplus by skipping samples;
 //   - a smaller one beyond kSoundDriftStartMs is mended by repeating or dropping single
@@ -37,8 +38,11 @@ inline constexpr int64_t kSoundPacketSamples = 1024;
 inline constexpr double kSoundDriftStartMs = 30.0;
 inline constexpr double kSoundDriftStopMs = 5.0;
 inline constexpr int64_t kSoundDriftSamplesPerBuffer = 20;
-// Notes looked ahead for the envelope: about 9 s of 10,240-byte buffers.
-inline constexpr int kSoundEnvelopeNotes = 40;
+// Notes looked ahead for the envelope: about 19 s of 10,240-byte buffers.
+inline constexpr int kSoundEnvelopeNotes = 80;
+// Notes a step of the envelope needs on either side: about 5.6 s. A dropout in the last
+// seconds of a recording is not mended.
+inline constexpr int kSoundStepNotes = 24;
 
 struct SoundNote {
     uint32_t clockMs = 0;  // when the buffer came back (wraps at 32 bits)
@@ -59,10 +63,9 @@ struct SoundEdit {
     bool operator==(const SoundEdit&) const = default;
 };
 
-// The edits for `notes` (in the order the buffers came back), for a device started at
-// clock `deviceStartMs` and a first frame at `videoOriginMs`. No notes, no edits.
-std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t deviceStartMs,
-                                      uint32_t videoOriginMs);
+// The edits for `notes` (in the order the buffers came back) against a first frame at
+// clock `videoOriginMs`. No notes, no edits.
+std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t videoOriginMs);
 
 // Where recorded sample `sample` ends up in the edited sound (the samples inserted and
 // left out before it counted). A skipped sample reports the position it would have had.

@@ -23,8 +23,10 @@ struct SoundScript {
     double lengthMs = 60000;    // the stop, against the first frame
     // Sound the device loses: (from, length) in ms against the first frame.
     std::vector<std::pair<double, double>> dropouts;
-    double latencyMs = 60;  // from a buffer's last sample to its notice being handled
-    double jitterMs = 0;    // the latency varies evenly by this much either way
+    // From a buffer's last sample to its notice being handled: at least latencyMs, and
+    // jittering evenly by jitterMs either way around latencyMs + jitterMs.
+    double latencyMs = 10;
+    double jitterMs = 0;
     // The interface thread is busy: notices due in (from, length) wait until its end.
     std::vector<std::pair<double, double>> stalls;
     double beepEveryMs = 2000;  // a beep starts at every multiple of this
@@ -92,7 +94,7 @@ inline SoundTake recordScript(const SoundScript& s) {
         }
         ++take.samples;
         if (++inBuffer == bufferSamples) {
-            double arrival = t + s.latencyMs + jitter(random);
+            double arrival = t + s.latencyMs + s.jitterMs + jitter(random);
             for (const auto& [from, length] : s.stalls) {
                 if (arrival >= from && arrival < from + length) {
                     arrival = from + length;

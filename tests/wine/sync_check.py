@@ -1,0 +1,101 @@
+"""Measures how far the beeps of a flash-and-beep recording land from their flashes.
+
+    sync_check.py FLV WIDTH HEIGHT X Y MIN_PAIRS MAX_OFFSET_MS MAX_GROWTH_MS
+
+Decodes the FLV with ffmpeg. A flash starts at the first frame whose pixel (X, Y) of
+the WIDTH x HEIGHT picture turns red; a beep starts at the first loud sample after at
+least 300 ms of quiet. Each flash is paired with the nearest beep start within 1 s; the
+offset is beep minus flash (positive: the sound comes after the picture). Fails when
+fewer than MIN_PAIRS pairs are found, when an offset lies beyond MAX_OFFSET_MS either
+way, or when the mean of the last five offsets differs from that of the first five by
+more than MAX_GROWTH_MS.
+"""
+import array
+import subprocess
+import sys
+
+RATE = 22050
+
+
+def frame_times(flv):
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                          "frame=pts_time", "-of", "csv=p=0", flv],
+                         check=True, capture_output=True, text=True).stdout
+    return [float(line.split(",")[0]) for line in out.split() if line.strip()]
+
+
+def flash_starts(flv, width, height, x, y):
+    times = frame_times(flv)
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", flv, "-fps_mode", "passthrough",
+                          "-f", "rawvideo", "-pix_fmt", "bgr24", "-"],
+                         check=True, capture_output=True).stdout
+    size = width * height * 3
+    count = min(len(raw) // size, len(times))
+    starts = []
+    was = False
+    for f in range(count):
+        o = f * size + (y * width + x) * 3
+        b, g, r = raw[o], raw[o + 1], raw[o + 2]
+        red = r > 150 and g < 90 and b < 90
+        if red and not was:
+            starts.append(times[f])
+        was = red
+    return starts, count
+
+
+def beep_starts(flv):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", flv, "-vn", "-f", "s16le", "-ar",
+                          str(RATE), "-ac", "1", "-"], check=True, capture_output=True).stdout
+    samples = array.array("h")
+    samples.frombytes(raw[: len(raw) // 2 * 2])
+    starts = []
+    quiet = 0
+    loud = 5000
+    for i, s in enumerate(samples):
+        if abs(s) > loud:
+            if quiet >= RATE * 0.3:
+                starts.append(i / RATE)
+            quiet = 0
+        else:
+            quiet += 1
+    return starts, len(samples) / RATE
+
+
+def main():
+    flv = sys.argv[1]
+    width, height, x, y, min_pairs = (int(v) for v in sys.argv[2:7])
+    max_offset, max_growth = float(sys.argv[7]), float(sys.argv[8])
+    flashes, frames = flash_starts(flv, width, height, x, y)
+    beeps, seconds = beep_starts(flv)
+    print("     %d frames, %.1f s of sound, %d flashes, %d beeps" %
+          (frames, seconds, len(flashes), len(beeps)))
+    pairs = []
+    for f in flashes:
+        near = min(beeps, key=lambda b: abs(b - f), default=None)
+        if near is not None and abs(near - f) < 1.0:
+            pairs.append((f, (near - f) * 1000))
+    print("     offsets (ms, beep after flash): " +
+          " ".join("%.0f@%.0fs" % (o, f) for f, o in pairs))
+    bad = []
+    if len(pairs) < min_pairs:
+        bad.append("only %d flash/beep pairs" % len(pairs))
+    if pairs:
+        first = [o for _, o in pairs[:5]]
+        last = [o for _, o in pairs[-5:]]
+        growth = sum(last) / len(last) - sum(first) / len(first)
+        print("     start offset %.0f ms, end offset %.0f ms; mean of the first five %.0f ms, "
+              "of the last five %.0f ms (growth %.0f ms); range %.0f to %.0f ms" %
+              (pairs[0][1], pairs[-1][1], sum(first) / len(first), sum(last) / len(last),
+               growth, min(o for _, o in pairs), max(o for _, o in pairs)))
+        far = [(f, o) for f, o in pairs if abs(o) > max_offset]
+        if far:
+            bad.append("%d offsets beyond %.0f ms" % (len(far), max_offset))
+        if abs(growth) > max_growth:
+            bad.append("the offset grew by %.0f ms" % growth)
+    for b in bad:
+        print("FAIL: " + b)
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
