@@ -13,51 +13,37 @@ double lowest(const std::vector<double>& start, size_t from, size_t to) {
                              start.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
-// Where the envelope steps: a note from which on the lowest apparent start differs by
-// more than a packet from the lowest over the notes before it (both over up to
-// kSoundEnvelopeNotes, and at least kSoundStepNotes, notes of the same stretch).
-std::vector<size_t> steps(const std::vector<double>& start) {
+// The lowest apparent start over each note and the kSoundEnvelopeNotes that follow it.
+std::vector<double> lookahead(const std::vector<double>& start) {
     const size_t n = start.size();
-    const size_t w = kSoundEnvelopeNotes;
-    const size_t k = kSoundStepNotes;
-    const double packetMs = static_cast<double>(kSoundPacketSamples) / kSoundSamplesPerMs;
-    std::vector<size_t> at;
-    size_t from = 0;
-    for (size_t j = from + k; j + k <= n; ++j) {
-        if (j - from < k) {
-            continue;
-        }
-        const double before = lowest(start, std::max(from, j - std::min(j, w)), j);
-        const double after = lowest(start, j, std::min(n, j + w + 1));
-        if (std::abs(after - before) > packetMs) {
-            at.push_back(j);
-            from = j;
-        }
+    std::vector<double> out(n);
+    for (size_t j = 0; j < n; ++j) {
+        out[j] = lowest(start, j, std::min(n, j + kSoundEnvelopeNotes + 1));
     }
-    return at;
+    return out;
 }
 
-// The lower envelope at each note, in ms against the video origin: the earliest
-// apparent start over this note and the ones that follow within its stretch (between
-// two steps). Near a stretch's end, where fewer notes follow, the window keeps its
-// length by reaching back within the stretch.
+// The lower envelope at each note, in ms against the video origin: the lowest apparent
+// start over the note and the ones that follow. It steps where that changes by more than
+// a packet from one note to the next (sound lost, or a surplus), provided at least
+// kSoundStepNotes notes follow. Near the end, where fewer notes follow, the window keeps
+// its length by reaching back, but not across the last step.
 std::vector<double> envelope(const std::vector<double>& start) {
     const size_t n = start.size();
     const size_t w = kSoundEnvelopeNotes;
-    std::vector<size_t> bounds = steps(start);
-    bounds.push_back(n);
-    std::vector<double> out(n);
-    size_t first = 0;
-    for (size_t end : bounds) {
-        for (size_t j = first; j < end; ++j) {
-            const size_t hi = std::min(end - 1, j + w);
-            size_t lo = j;
-            if (hi - j < w) {
-                lo = std::min(j, std::max(first, end - 1 >= w ? end - 1 - w : 0));
-            }
-            out[j] = lowest(start, lo, hi + 1);
+    const double packetMs = static_cast<double>(kSoundPacketSamples) / kSoundSamplesPerMs;
+    std::vector<double> out = lookahead(start);
+    size_t stretch = 0;  // the first note after the last step
+    for (size_t j = 1; j < n && j + kSoundStepNotes <= n; ++j) {
+        if (std::abs(out[j] - out[j - 1]) > packetMs) {
+            stretch = j;
         }
-        first = end;
+    }
+    if (n > w + 1) {
+        const double tail = lowest(start, std::max(stretch, n - 1 - w), n);
+        for (size_t j = std::max(stretch, n - 1 - w); j < n; ++j) {
+            out[j] = tail;
+        }
     }
     return out;
 }

@@ -5,10 +5,12 @@
 Decodes the FLV with ffmpeg. A flash starts at the first frame whose pixel (X, Y) of
 the WIDTH x HEIGHT picture turns red; a beep starts at the first loud sample after at
 least 300 ms of quiet. Each flash is paired with the nearest beep start within 1 s; the
-offset is beep minus flash (positive: the sound comes after the picture). Fails when
-fewer than MIN_PAIRS pairs are found, when an offset lies beyond MAX_OFFSET_MS either
-way, or when the mean of the last five offsets differs from that of the first five by
-more than MAX_GROWTH_MS.
+offset is beep minus flash (positive: the sound comes after the picture). The flash
+itself happened between the frame before and the frame that first shows it, so the
+distance of a beep from its flash is how far it lies outside that span (0 inside).
+Fails when fewer than MIN_PAIRS pairs are found, when a distance exceeds MAX_OFFSET_MS,
+or when the mean of the last five offsets differs from that of the first five by more
+than MAX_GROWTH_MS.
 """
 import array
 import subprocess
@@ -38,7 +40,7 @@ def flash_starts(flv, width, height, x, y):
         b, g, r = raw[o], raw[o + 1], raw[o + 2]
         red = r > 150 and g < 90 and b < 90
         if red and not was:
-            starts.append(times[f])
+            starts.append((times[f - 1] if f > 0 else times[f], times[f]))
         was = red
     return starts, count
 
@@ -70,10 +72,12 @@ def main():
     print("     %d frames, %.1f s of sound, %d flashes, %d beeps" %
           (frames, seconds, len(flashes), len(beeps)))
     pairs = []
-    for f in flashes:
+    distances = []
+    for before, f in flashes:
         near = min(beeps, key=lambda b: abs(b - f), default=None)
         if near is not None and abs(near - f) < 1.0:
             pairs.append((f, (near - f) * 1000))
+            distances.append(max(0.0, before - near, near - f) * 1000)
     print("     offsets (ms, beep after flash): " +
           " ".join("%.0f@%.0fs" % (o, f) for f, o in pairs))
     bad = []
@@ -87,9 +91,12 @@ def main():
               "of the last five %.0f ms (growth %.0f ms); range %.0f to %.0f ms" %
               (pairs[0][1], pairs[-1][1], sum(first) / len(first), sum(last) / len(last),
                growth, min(o for _, o in pairs), max(o for _, o in pairs)))
-        far = [(f, o) for f, o in pairs if abs(o) > max_offset]
+        print("     distance from the flash's span (previous frame to flash frame): largest "
+              "%.0f ms, first %.0f ms, last %.0f ms" %
+              (max(distances), distances[0], distances[-1]))
+        far = [d for d in distances if d > max_offset]
         if far:
-            bad.append("%d offsets beyond %.0f ms" % (len(far), max_offset))
+            bad.append("%d beeps further than %.0f ms from their flash" % (len(far), max_offset))
         if abs(growth) > max_growth:
             bad.append("the offset grew by %.0f ms" % growth)
     for b in bad:
