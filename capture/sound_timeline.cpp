@@ -26,11 +26,10 @@ std::vector<double> lookahead(const std::vector<double>& start) {
 // The lower envelope at each note, in ms against the video origin: the lowest apparent
 // start over the note and the ones that follow. It steps where that changes by more than
 // a packet from one note to the next (sound lost, or a surplus), provided at least
-// kSoundStepNotes notes follow. Near the end, where fewer notes follow, the window keeps
-// its length by reaching back, but not across the last step.
+// kSoundStepNotes notes follow. Near the end the window shrinks down to kSoundStepNotes
+// notes, then reaches back (but not across the last step).
 std::vector<double> envelope(const std::vector<double>& start) {
     const size_t n = start.size();
-    const size_t w = kSoundEnvelopeNotes;
     const double packetMs = static_cast<double>(kSoundPacketSamples) / kSoundSamplesPerMs;
     std::vector<double> out = lookahead(start);
     size_t stretch = 0;  // the first note after the last step
@@ -39,10 +38,12 @@ std::vector<double> envelope(const std::vector<double>& start) {
             stretch = j;
         }
     }
-    if (n > w + 1) {
-        const double tail = lowest(start, std::max(stretch, n - 1 - w), n);
-        for (size_t j = std::max(stretch, n - 1 - w); j < n; ++j) {
-            out[j] = tail;
+    // The last notes: the window may not shrink below kSoundStepNotes, nor reach back
+    // across the last step.
+    const size_t k = kSoundStepNotes;
+    if (n > k) {
+        for (size_t j = std::max(stretch, n - k); j < n; ++j) {
+            out[j] = lowest(start, std::max(stretch, n - k), n);
         }
     }
     return out;

@@ -1,16 +1,18 @@
 """Measures how far the beeps of a flash-and-beep recording land from their flashes.
 
-    sync_check.py FLV WIDTH HEIGHT X Y MIN_PAIRS MAX_OFFSET_MS MAX_GROWTH_MS
+    sync_check.py FLV WIDTH HEIGHT X Y PERIOD_MS MIN_PAIRS MAX_OFFSET_MS MAX_GROWTH_MS
 
 Decodes the FLV with ffmpeg. A flash starts at the first frame whose pixel (X, Y) of
 the WIDTH x HEIGHT picture turns red; a beep starts at the first loud sample after at
 least 300 ms of quiet. Each flash is paired with the nearest beep start within 1 s; the
-offset is beep minus flash (positive: the sound comes after the picture). The flash
-itself happened between the frame before and the frame that first shows it, so the
-distance of a beep from its flash is how far it lies outside that span (0 inside).
-Fails when fewer than MIN_PAIRS pairs are found, when a distance exceeds MAX_OFFSET_MS,
-or when the mean of the last five offsets differs from that of the first five by more
-than MAX_GROWTH_MS.
+offset is beep minus flash frame (positive: the sound comes after the picture); it
+carries the frame grid (up to one frame period). The flash itself happened between the
+frame before and the frame that first shows it; as the scene flashes every PERIOD_MS
+on the same clock as the recorder, the spans of all flashes together pin the first
+flash's time down to a few ms, and with it every flash's. The error of a beep is its
+time minus that flash time. Fails when fewer than MIN_PAIRS pairs are found, when an
+error exceeds MAX_OFFSET_MS either way, or when the mean error of the last five beeps
+differs from that of the first five by more than MAX_GROWTH_MS.
 """
 import array
 import subprocess
@@ -65,40 +67,54 @@ def beep_starts(flv):
 
 def main():
     flv = sys.argv[1]
-    width, height, x, y, min_pairs = (int(v) for v in sys.argv[2:7])
-    max_offset, max_growth = float(sys.argv[7]), float(sys.argv[8])
+    width, height, x, y, period, min_pairs = (int(v) for v in sys.argv[2:8])
+    max_offset, max_growth = float(sys.argv[8]), float(sys.argv[9])
     flashes, frames = flash_starts(flv, width, height, x, y)
     beeps, seconds = beep_starts(flv)
     print("     %d frames, %.1f s of sound, %d flashes, %d beeps" %
           (frames, seconds, len(flashes), len(beeps)))
     pairs = []
-    distances = []
+    spans = []
     for before, f in flashes:
         near = min(beeps, key=lambda b: abs(b - f), default=None)
         if near is not None and abs(near - f) < 1.0:
             pairs.append((f, (near - f) * 1000))
-            distances.append(max(0.0, before - near, near - f) * 1000)
+            spans.append((before, f, near))
+    bad = []
+    if not spans:
+        print("FAIL: no flash/beep pairs")
+        return 1
+    # The first flash's time from every span, each moved back by its whole periods.
+    step = period / 1000.0
+    first = spans[0][1]
+    moved = [(b - round((f - first) / step) * step, f - round((f - first) / step) * step)
+             for b, f, _ in spans]
+    low, high = max(b for b, _ in moved), min(f for _, f in moved)
+    if low <= high:
+        origin = (low + high) / 2
+        print("     flashes pinned down to %.0f ms" % ((high - low) * 1000))
+    else:
+        mids = sorted((b + f) / 2 for b, f in moved)
+        origin = mids[len(mids) // 2]
+        print("     flash spans disagree by %.0f ms: using the median" % ((low - high) * 1000))
+    errors = [(f, (n - (origin + round((f - first) / step) * step)) * 1000) for _, f, n in spans]
     print("     offsets (ms, beep after flash): " +
           " ".join("%.0f@%.0fs" % (o, f) for f, o in pairs))
-    bad = []
     if len(pairs) < min_pairs:
         bad.append("only %d flash/beep pairs" % len(pairs))
-    if pairs:
-        first = [o for _, o in pairs[:5]]
-        last = [o for _, o in pairs[-5:]]
-        growth = sum(last) / len(last) - sum(first) / len(first)
-        print("     start offset %.0f ms, end offset %.0f ms; mean of the first five %.0f ms, "
-              "of the last five %.0f ms (growth %.0f ms); range %.0f to %.0f ms" %
-              (pairs[0][1], pairs[-1][1], sum(first) / len(first), sum(last) / len(last),
-               growth, min(o for _, o in pairs), max(o for _, o in pairs)))
-        print("     distance from the flash's span (previous frame to flash frame): largest "
-              "%.0f ms, first %.0f ms, last %.0f ms" %
-              (max(distances), distances[0], distances[-1]))
-        far = [d for d in distances if d > max_offset]
-        if far:
-            bad.append("%d beeps further than %.0f ms from their flash" % (len(far), max_offset))
-        if abs(growth) > max_growth:
-            bad.append("the offset grew by %.0f ms" % growth)
+    print("     errors (ms, beep after flash): " + " ".join("%.0f@%.0fs" % (e, f) for f, e in errors))
+    head = [e for _, e in errors[:5]]
+    tail = [e for _, e in errors[-5:]]
+    growth = sum(tail) / len(tail) - sum(head) / len(head)
+    print("     start error %.0f ms, end error %.0f ms; mean of the first five %.0f ms, of the "
+          "last five %.0f ms (growth %.0f ms); range %.0f to %.0f ms" %
+          (errors[0][1], errors[-1][1], sum(head) / len(head), sum(tail) / len(tail), growth,
+           min(e for _, e in errors), max(e for _, e in errors)))
+    far = [e for _, e in errors if abs(e) > max_offset]
+    if far:
+        bad.append("%d beeps further than %.0f ms from their flash" % (len(far), max_offset))
+    if abs(growth) > max_growth:
+        bad.append("the error grew by %.0f ms" % growth)
     for b in bad:
         print("FAIL: " + b)
     return 1 if bad else 0
