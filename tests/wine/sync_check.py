@@ -75,6 +75,8 @@ def main():
           (frames, seconds, len(flashes), len(beeps)))
     pairs = []
     spans = []
+    # A flash in the last 1.5 s may have its beep cut off by the stop.
+    flashes = [(b, f) for b, f in flashes if f < seconds - 1.5]
     for before, f in flashes:
         near = min(beeps, key=lambda b: abs(b - f), default=None)
         if near is not None and abs(near - f) < 1.0:
