@@ -102,10 +102,6 @@ int main(int argc, char** argv) {
     DWORD next = timeGetTime() + period;
     for (int i = 0; i < count; ++i) {
         pumpUntil(next);
-        // A fresh start of the output for each beep: a stream left running between beeps
-        // (Wine keeps it fed with silence) slowly gains latency against the sink, and the
-        // beeps would drift away from the flashes on their way to the recorder.
-        waveOutReset(out);
         show(window, true);
         waveOutWrite(out, &headers[static_cast<size_t>(i)], sizeof(WAVEHDR));
         pumpUntil(next + 300);
