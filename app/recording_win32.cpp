@@ -92,6 +92,26 @@ void showRecordingButtons(HWND dialog, int recording) {
     setControlDisabled(dialog, kIdStart, recording ? 1 : 0);
 }
 
+// Puts the display mode and the sound device back as they were before the recording,
+// for the ways out of a recording that do not go through the stop.
+void putBackDisplayAndSound(Recorder& r) {
+    if (r.state.switchedMode) {
+        ChangeDisplaySettingsA(nullptr, 0);
+        r.state.switchedMode = 0;
+    }
+    stopSoundRecording(r.sound);
+}
+
+// The clock reading of the first frame, the video's time zero: the last grab's reading
+// less the durations of the frames before it.
+uint32_t firstFrameClock(const FrameSpool& spool) {
+    uint32_t t = spool.lastGrabMs;
+    for (int32_t i = 0; i + 1 < spool.count; ++i) {
+        t -= spool.index[i].durationMs;
+    }
+    return t;
+}
+
 void startWorker(HWND progress) {
     Recorder& r = theRecorder();
     r.settings.workerThread =
@@ -222,6 +242,7 @@ void onCaptureTimer(HWND dialog) {
         // No stop may run against the failed spool while the message shows.
         KillTimer(dialog, kCaptureTimer);
         r.state.recording = 0;
+        putBackDisplayAndSound(r);
         showError(dialog, text::kFrameError);
         tearDownRecorder(dialog, 0);
     }
@@ -237,6 +258,7 @@ int stopRecording(HWND dialog) {
     // A stop before the first tick still gives a video of one frame.
     if (r.spool.count == 0 && !spoolRecordFrame(r.spool)) {
         r.state.recording = 0;
+        putBackDisplayAndSound(r);
         showError(dialog, text::kFrameError);
         tearDownRecorder(dialog, 0);
         return 1;
@@ -249,6 +271,9 @@ int stopRecording(HWND dialog) {
         showError(dialog, text::kCannotStopSound);
         tearDownRecorder(dialog, 0);
         return 1;
+    }
+    if (r.settings.recordAudio) {
+        soundSetVideoOrigin(r.sound, firstFrameClock(r.spool));
     }
     enterProcessing(r.state);
     setStatusText(dialog, text::kStatusProcessing);
@@ -269,8 +294,9 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_INITDIALOG:
             r.progressDialog = window;
             // The sound the device handed back at the stop is still being appended to
-            // the sound spool; the output phase starts once all of it is there.
-            if (r.settings.recordAudio && !soundAllAppended(r.sound)) {
+            // the sound spool; the output phase starts once all of it is there (or, if
+            // the device keeps a buffer, after a while with the sound so far).
+            if (r.settings.recordAudio && !soundReadyForOutput(r.sound, 0)) {
                 r.soundWaitStart = GetTickCount();
                 SetTimer(window, kSoundWaitTimer, 20, nullptr);
             } else {
@@ -278,15 +304,10 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
             }
             return TRUE;
         case WM_TIMER:
-            if (wParam == kSoundWaitTimer && !r.state.tornDown.load()) {
-                if (soundAllAppended(r.sound)) {
-                    KillTimer(window, kSoundWaitTimer);
-                    startWorker(window);
-                } else if (GetTickCount() - r.soundWaitStart > 5000) {
-                    KillTimer(window, kSoundWaitTimer);
-                    showError(window, text::kSoundError);
-                    tearDownRecorder(r.mainDialog, 0);
-                }
+            if (wParam == kSoundWaitTimer && !r.state.tornDown.load() &&
+                soundReadyForOutput(r.sound, GetTickCount() - r.soundWaitStart)) {
+                KillTimer(window, kSoundWaitTimer);
+                startWorker(window);
             }
             return TRUE;
         case WM_COMMAND:
@@ -378,10 +399,7 @@ int tearDownRecorder(HWND window, int deleteOutput) {
     if (r.state.recording) {
         // Leaving in the middle of a recording: the display and the sound device are
         // put back as a stop would.
-        if (r.state.switchedMode) {
-            ChangeDisplaySettingsA(nullptr, 0);
-        }
-        stopSoundRecording(r.sound);
+        putBackDisplayAndSound(r);
     }
     r.settings.outputFile.reset();
     captureRelease(r.spool);

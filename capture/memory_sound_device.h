@@ -1,6 +1,7 @@
-// A wave-input device whose two buffers live in memory, for running the sound recorder
+// A wave-input device whose buffers live in memory, for running the sound recorder
 // where there is no sound hardware (the replay tool, tests): the caller fills buffer i,
-// sets recorded[i] and hands notice(i) to onSoundBufferDone, as the device would.
+// sets recorded[i] (and clockMs, the time the buffer comes back) and hands notice(i) to
+// onSoundBufferDone, as the device would.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace pemlo {
 class MemorySoundDevice final : public SoundDevice {
   public:
     std::vector<unsigned char> buffers[kSoundBufferCount];
-    uint32_t recorded[kSoundBufferCount] = {0, 0};
+    uint32_t recorded[kSoundBufferCount] = {};
+    uint32_t clockMs = 0;
     bool opened = false;
 
     // The token the device passes in its completion notice for buffer i.
@@ -51,6 +53,7 @@ class MemorySoundDevice final : public SoundDevice {
     }
     const unsigned char* bufferData(int i) const override { return buffers[i].data(); }
     uint32_t bytesRecorded(int i) const override { return recorded[i]; }
+    uint32_t nowMs() override { return clockMs; }
 };
 
 }  // namespace pemlo

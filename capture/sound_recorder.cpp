@@ -2,6 +2,8 @@
 // back, and knowing when the last buffer of a stop is in the spool.
 #include "capture/sound_recorder.h"
 
+#include "capture/edited_sound_file.h"
+
 namespace pemlo {
 namespace {
 
@@ -18,6 +20,8 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
     recorder.device = &device;
     recorder.spool = std::move(spool);
     recorder.bytesAppended = 0;
+    recorder.notes.clear();
+    recorder.sealed = 0;
     if (!device.open()) {
         return 0;
     }
@@ -32,6 +36,7 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
         recorder.queued[i] = 1;
     }
     recorder.stopping = 0;
+    recorder.startMs = device.nowMs();
     return device.start() ? 1 : 0;
 }
 
@@ -50,6 +55,11 @@ int onSoundBufferDone(SoundRecorder& recorder, const void* notice) {
         return 1;
     }
     recorder.queued[i] = 0;
+    if (recorder.sealed != 0) {
+        // Back after the output phase gave up waiting for it: its sound is not used.
+        releaseIfPrepared(recorder, i);
+        return 1;
+    }
 
     uint32_t bytes = device.bytesRecorded(i);
     if (bytes > kSoundBufferBytes) {
@@ -64,6 +74,11 @@ int onSoundBufferDone(SoundRecorder& recorder, const void* notice) {
         } else {
             recorder.bytesAppended += bytes;
         }
+    }
+    if (ok && recorder.stopping == 0) {
+        // The buffers the stop hands back come back at once, whatever they hold: their
+        // notices tell nothing about when their sound was captured.
+        recorder.notes.push_back({device.nowMs(), recorder.bytesAppended / 2});
     }
     if (recorder.stopping != 0) {
         releaseIfPrepared(recorder, i);
@@ -103,11 +118,39 @@ int soundAllAppended(const SoundRecorder& recorder) {
     return 1;
 }
 
+void soundSetVideoOrigin(SoundRecorder& recorder, uint32_t clockMs) {
+    recorder.hasVideoOrigin = 1;
+    recorder.videoOriginMs = clockMs;
+}
+
+int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs) {
+    if (recorder.sealed != 0) {
+        return 1;
+    }
+    if (recorder.stopping == 0 || (!soundAllAppended(recorder) && waitedMs < kSoundStopWaitMs)) {
+        return 0;
+    }
+    recorder.sealed = 1;
+    recorder.edits.clear();
+    recorder.edited.reset();
+    if (recorder.hasVideoOrigin != 0 && recorder.spool != nullptr) {
+        recorder.edits = planSoundEdits(recorder.notes, recorder.videoOriginMs);
+        if (!recorder.edits.empty()) {
+            recorder.edited = std::make_unique<EditedSoundFile>(*recorder.spool, recorder.edits);
+        }
+    }
+    return 1;
+}
+
 File* soundSpoolFile(SoundRecorder& recorder) {
+    if (recorder.edited != nullptr) {
+        return recorder.edited.get();
+    }
     return recorder.spool.get();
 }
 
 int closeSoundSpool(SoundRecorder& recorder) {
+    recorder.edited.reset();
     if (recorder.spool != nullptr) {
         recorder.spool->close();
         recorder.spool.reset();

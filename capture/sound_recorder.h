@@ -1,23 +1,33 @@
 // The sound recorder: 22,050 Hz mono 16-bit sound arrives from the wave-input device in
-// two alternating buffers of 10,240 bytes and is appended to the sound spool, a
-// temporary file that the output phase reads from its start.
+// kSoundBufferCount buffers of 10,240 bytes (about 1.9 s in flight, each queued again as
+// soon as it comes back) and is appended to the sound spool, a temporary file that the
+// output phase reads from its start.
 //
 // The device is reached through SoundDevice (WinMM on Windows, a fake in the tests).
-// After stopSoundRecording the device hands back the buffers it still held; each is
-// appended (only the bytes recorded into it) and released. soundAllAppended reports when
-// the last of them is in the spool, so the output phase waits for it before reading.
+// Every buffer that comes back also gives the sound timeline a note (the device's clock
+// and the samples so far; see capture/sound_timeline.h). After stopSoundRecording the
+// device hands back the buffers it still held; each is appended (only the bytes recorded
+// into it) and released. soundReadyForOutput reports when the output phase may read:
+// once the last of them is in the spool, or once the wait has lasted kSoundStopWaitMs,
+// after which buffers still out are ignored and the recording goes on with the sound so
+// far. soundSpoolFile then gives the sound with the timeline's edits applied.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "capture/sound_timeline.h"
 #include "platform/file.h"
 
 namespace pemlo {
 
 inline constexpr const char* kSoundSpoolName = "temp_snd.dat";
 constexpr uint32_t kSoundBufferBytes = 10240;
-constexpr int kSoundBufferCount = 2;
+constexpr int kSoundBufferCount = 8;
 constexpr uint32_t kSoundSampleRate = 22050;
+// How long the output phase waits after the stop for buffers the device still holds.
+constexpr uint32_t kSoundStopWaitMs = 3000;
 
 class SoundDevice {
   public:
@@ -37,20 +47,30 @@ class SoundDevice {
     virtual int close() = 0;
     // Undoes prepare and frees buffer `i`.
     virtual void releaseBuffer(int i) = 0;
-    // Which buffer a completion notice refers to (0 or 1), -1 for none of ours.
+    // Which buffer a completion notice refers to (0 to kSoundBufferCount - 1), -1 for
+    // none of ours.
     virtual int bufferOf(const void* notice) const = 0;
     // The data of buffer `i` and how many bytes the device recorded into it.
     virtual const unsigned char* bufferData(int i) const = 0;
     virtual uint32_t bytesRecorded(int i) const = 0;
+    // The recording's millisecond clock (the one the frames are timed with).
+    virtual uint32_t nowMs() = 0;
 };
 
 struct SoundRecorder {
-    SoundDevice* device = nullptr;           // not owned
-    FilePtr spool;                           // the sound spool, open until closeSoundSpool
-    int stopping = 1;                        // 0 while recording: returned buffers are queued again
-    int queued[kSoundBufferCount] = {0, 0};  // buffer is with the device
-    int prepared[kSoundBufferCount] = {0, 0};  // buffer is allocated
+    SoundDevice* device = nullptr;         // not owned
+    FilePtr spool;                         // the sound spool, open until closeSoundSpool
+    int stopping = 1;                      // 0 while recording: returned buffers are queued again
+    int queued[kSoundBufferCount] = {};    // buffer is with the device
+    int prepared[kSoundBufferCount] = {};  // buffer is allocated
     uint64_t bytesAppended = 0;
+    std::vector<SoundNote> notes;  // one per buffer appended while recording
+    uint32_t startMs = 0;          // the clock when the device was started (for reports)
+    int hasVideoOrigin = 0;        // the first frame's clock is known
+    uint32_t videoOriginMs = 0;
+    int sealed = 0;  // the output phase may read: nothing more is appended
+    std::vector<SoundEdit> edits;
+    std::unique_ptr<File> edited;  // the spool with the edits applied, when there are any
 };
 
 // Opens `device`, prepares and queues both buffers, takes `spool` (a null spool makes
@@ -64,7 +84,16 @@ int onSoundBufferDone(SoundRecorder& recorder, const void* notice);
 int stopSoundRecording(SoundRecorder& recorder);
 // 1 once the recording has stopped and every buffer handed back has been appended.
 int soundAllAppended(const SoundRecorder& recorder);
-// The spool for the output phase (null when there is none).
+// The clock reading of the first frame, the moment the video starts; the sound is put in
+// step with it. Without it the sound is used as recorded.
+void soundSetVideoOrigin(SoundRecorder& recorder, uint32_t clockMs);
+// After the stop, `waitedMs` after the wait for the last buffers began: 1 once the output
+// phase may read the sound (every buffer is back, or the wait has reached
+// kSoundStopWaitMs and buffers still out will be ignored), with the timeline's edits
+// planned; 0 while the wait goes on.
+int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs);
+// The sound for the output phase (null when there is none): the spool, with the
+// timeline's edits applied once soundReadyForOutput has planned some.
 File* soundSpoolFile(SoundRecorder& recorder);
 // Closes (and so deletes) the sound spool and frees any buffer still held. Returns 1.
 int closeSoundSpool(SoundRecorder& recorder);

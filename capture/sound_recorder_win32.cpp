@@ -1,5 +1,5 @@
-// WinMM wave input behind the sound device: two 10,240-byte buffers, completion notices
-// posted to a window as MM_WIM_DATA with the WAVEHDR in lParam.
+// WinMM wave input behind the sound device: kSoundBufferCount 10,240-byte buffers,
+// completion notices posted to a window as MM_WIM_DATA with the WAVEHDR in lParam.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -123,6 +123,10 @@ const unsigned char* WaveInDevice::bufferData(int i) const {
 
 uint32_t WaveInDevice::bytesRecorded(int i) const {
     return headers_[i].dwBytesRecorded;
+}
+
+uint32_t WaveInDevice::nowMs() {
+    return timeGetTime();  // the clock the screen grabber times the frames with
 }
 
 int startSoundRecording(SoundRecorder& recorder, WaveInDevice& device, HWND window) {

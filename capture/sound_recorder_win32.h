@@ -32,6 +32,7 @@ class WaveInDevice final : public SoundDevice {
     int bufferOf(const void* notice) const override;
     const unsigned char* bufferData(int i) const override;
     uint32_t bytesRecorded(int i) const override;
+    uint32_t nowMs() override;
 
   private:
     HWND window_;

@@ -20,7 +20,12 @@ if(PEMLO_WINDOWS_BIN)
                      ${PEMLO_WINDOWS_BIN}/tests/wine/capture_probe.exe)
     add_test(NAME wine_sound
              COMMAND bash ${wine_dir}/sound_probe.sh ${PEMLO_WINDOWS_BIN}/tests/wine/sound_probe.exe)
-    set_tests_properties(wine_capture_gdi wine_sound PROPERTIES
+    # The same at 144 DPI: the program's manifest makes it DPI aware, so the capture
+    # rectangle and the cursor stay in physical pixels.
+    add_test(NAME wine_capture_gdi_144dpi
+             COMMAND bash ${wine_dir}/capture_probe.sh
+                     ${PEMLO_WINDOWS_BIN}/tests/wine/capture_probe.exe 144)
+    set_tests_properties(wine_capture_gdi wine_capture_gdi_144dpi wine_sound PROPERTIES
         LABELS wine TIMEOUT 180 ENVIRONMENT "RIG_ROOT=${PEMLO_WINE_RIG_ROOT}")
 endif()
 if(PEMLO_WINDOWS_D3D_BIN)

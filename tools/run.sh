@@ -20,7 +20,9 @@ set +e
     set -u
     source "$root/tests/wine/e2e_common.sh" "${PEMLO_GDI_BUILD:-$root/build/windows-gdi}"
     e2e_start
-    sox -n -r 22050 -c 1 -b 16 tone.wav synth 6 sine 660 vol 0.5
+    # The tone lasts longer than the recording ever does and is ended after the stop: an
+    # idle sink would hand the recorder almost no sound.
+    sox -n -r 22050 -c 1 -b 16 tone.wav synth 60 sine 660 vol 0.5
     recorder_start
     fill_area 200 150 480 360 320 240 'C:\demo.flv' 1
     drv select 124 7
@@ -33,9 +35,10 @@ set +e
         sleep 0.8
     done
     xdotool key F3
+    drv wait-progress 10000 >/dev/null
     kill "$player" 2>/dev/null
     wait "$player" 2>/dev/null
-    drv wait-progress 10000 >/dev/null && drv wait-finished 60000 >/dev/null ||
+    drv wait-finished 60000 >/dev/null ||
         { echo "the demo recording did not finish" >&2; exit 1; }
     cp "$WINEPREFIX/drive_c/demo.flv" "$WINEPREFIX/drive_c/demo.bmp" "$out/"
     # Closing the progress dialog (not "Close") ends the program without opening the
@@ -56,3 +59,7 @@ echo "Headless demo (no display found):"
 echo "  FLV:           $out/demo.flv"
 echo "  thumbnail:     $out/demo.bmp"
 echo "  contact sheet: $out/contact.png (every 4th decoded frame)"
+picture=$(ffprobe -v error -select_streams v:0 -show_entries format=duration -of csv=p=0 \
+    "$out/demo.flv")
+sound=$(ffmpeg -v error -i "$out/demo.flv" -vn -f s16le -ar 22050 -ac 1 - | wc -c)
+echo "  length:        ${picture} s; sound $(echo "scale=2; $sound / 44100" | bc) s"

@@ -142,10 +142,11 @@ class FakeSoundDevice final : public SoundDevice {
 
     std::vector<std::string> calls;
     int queueCalls = 0;
-    int releaseCount[kSoundBufferCount] = {0, 0};
-    bool allocated[kSoundBufferCount] = {false, false};
+    int releaseCount[kSoundBufferCount] = {};
+    bool allocated[kSoundBufferCount] = {};
     std::vector<unsigned char> data[kSoundBufferCount];
-    uint32_t recorded[kSoundBufferCount] = {0, 0};
+    uint32_t recorded[kSoundBufferCount] = {};
+    uint32_t clockMs = 0;
     bool opened = false;
 
     // The token the device would pass in a completion notice for buffer i.
@@ -212,6 +213,7 @@ class FakeSoundDevice final : public SoundDevice {
     }
     const unsigned char* bufferData(int i) const override { return data[i].data(); }
     uint32_t bytesRecorded(int i) const override { return recorded[i]; }
+    uint32_t nowMs() override { return clockMs; }
 };
 
 }  // namespace pemlo::testing

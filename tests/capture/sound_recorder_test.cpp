@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,42 +38,50 @@ class SoundTest : public ::testing::Test {
     }
 };
 
-TEST_F(SoundTest, StartOpensQueuesBothBuffersThenStarts) {
+TEST_F(SoundTest, StartOpensQueuesEveryBufferThenStarts) {
     start();
-    EXPECT_EQ(device.calls, (std::vector<std::string>{"open", "prepare0", "queue0", "prepare1",
-                                                      "queue1", "start"}));
+    std::vector<std::string> want{"open"};
+    for (int i = 0; i < kSoundBufferCount; ++i) {
+        want.push_back("prepare" + std::to_string(i));
+        want.push_back("queue" + std::to_string(i));
+    }
+    want.emplace_back("start");
+    EXPECT_EQ(device.calls, want);
     EXPECT_EQ(recorder.stopping, 0);
     EXPECT_EQ(soundAllAppended(recorder), 0);
     ASSERT_NE(soundSpoolFile(recorder), nullptr);
     EXPECT_TRUE(soundSpoolFile(recorder)->isOpen());
 }
 
-TEST_F(SoundTest, BuffersAlternateAndAStopMidBufferAppendsOnlyRecordedBytes) {
+TEST_F(SoundTest, BuffersCycleAndAStopMidBufferAppendsOnlyRecordedBytes) {
     start();
     ASSERT_EQ(done(0, kSoundBufferBytes, 1), 1);
     ASSERT_EQ(done(1, kSoundBufferBytes, 2), 1);
-    ASSERT_EQ(done(0, 0, 3), 1);  // an empty buffer appends nothing and goes back
-    EXPECT_EQ(device.queueCalls, 5);
+    ASSERT_EQ(done(2, 0, 3), 1);  // an empty buffer appends nothing and goes back
+    EXPECT_EQ(device.queueCalls, kSoundBufferCount + 3);
     device.calls.clear();
 
     ASSERT_EQ(stopSoundRecording(recorder), 1);
     EXPECT_EQ(device.calls, (std::vector<std::string>{"reset", "stop", "close"}));
-    EXPECT_EQ(soundAllAppended(recorder), 0);  // two buffers are still to come back
-    // The reset hands back the buffer being filled with 3,002 bytes, and the other empty.
-    ASSERT_EQ(done(1, 3002, 4), 1);
-    EXPECT_EQ(soundAllAppended(recorder), 0);
-    ASSERT_EQ(done(0, 0, 5), 1);
+    EXPECT_EQ(soundAllAppended(recorder), 0);  // every buffer is still to come back
+    // The reset hands back the buffer being filled with 3,002 bytes, the others empty.
+    ASSERT_EQ(done(3, 3002, 4), 1);
+    for (int i = 4; i < kSoundBufferCount + 3; ++i) {
+        EXPECT_EQ(soundAllAppended(recorder), 0);
+        ASSERT_EQ(done(i % kSoundBufferCount, 0, 5), 1);
+    }
     EXPECT_EQ(soundAllAppended(recorder), 1);
 
-    EXPECT_EQ(device.queueCalls, 5);  // nothing queued after the stop
-    EXPECT_EQ(device.releaseCount[0], 1);
-    EXPECT_EQ(device.releaseCount[1], 1);
+    EXPECT_EQ(device.queueCalls, kSoundBufferCount + 3);  // nothing queued after the stop
+    for (int i = 0; i < kSoundBufferCount; ++i) {
+        EXPECT_EQ(device.releaseCount[i], 1) << i;
+    }
     EXPECT_EQ(spool.bytes, expected({{kSoundBufferBytes, 1}, {kSoundBufferBytes, 2}, {3002, 4}}));
     EXPECT_EQ(recorder.bytesAppended, 2 * kSoundBufferBytes + 3002);
 
     // A notice repeated after the buffer was handled changes nothing.
-    EXPECT_EQ(done(1, 100, 6), 1);
-    EXPECT_EQ(device.releaseCount[1], 1);
+    EXPECT_EQ(done(3, 100, 6), 1);
+    EXPECT_EQ(device.releaseCount[3], 1);
     EXPECT_EQ(spool.bytes.size(), 2 * kSoundBufferBytes + 3002);
 
     EXPECT_EQ(closeSoundSpool(recorder), 1);
@@ -84,9 +93,83 @@ TEST_F(SoundTest, StopBeforeAnyBufferFilledKeepsOnlyTheRecordedPart) {
     start();
     ASSERT_EQ(stopSoundRecording(recorder), 1);
     ASSERT_EQ(done(0, 862, 9), 1);
-    ASSERT_EQ(done(1, 0, 0), 1);
+    for (int i = 1; i < kSoundBufferCount; ++i) {
+        ASSERT_EQ(done(i, 0, 0), 1);
+    }
     EXPECT_EQ(soundAllAppended(recorder), 1);
     EXPECT_EQ(spool.bytes, expected({{862, 9}}));
+}
+
+TEST_F(SoundTest, EachBufferNotesTheClockUntilTheStop) {
+    start();
+    device.clockMs = 1232;
+    ASSERT_EQ(done(0, kSoundBufferBytes, 1), 1);
+    device.clockMs = 1470;
+    ASSERT_EQ(done(1, kSoundBufferBytes, 1), 1);
+    device.clockMs = 1500;
+    ASSERT_EQ(stopSoundRecording(recorder), 1);
+    // Handed back by the stop: appended, but its notice says nothing about its timing.
+    device.clockMs = 2900;
+    ASSERT_EQ(done(2, 1000, 1), 1);
+    EXPECT_EQ(recorder.bytesAppended, 2 * kSoundBufferBytes + 1000);
+    ASSERT_EQ(recorder.notes.size(), 2u);
+    EXPECT_EQ(recorder.notes[0].clockMs, 1232u);
+    EXPECT_EQ(recorder.notes[0].samples, kSoundBufferBytes / 2);
+    EXPECT_EQ(recorder.notes[1].clockMs, 1470u);
+    EXPECT_EQ(recorder.notes[1].samples, kSoundBufferBytes);
+}
+
+TEST_F(SoundTest, TheOutputWaitsForTheLastBuffersThenGoesOnWithoutThem) {
+    start();
+    ASSERT_EQ(done(0, kSoundBufferBytes, 1), 1);
+    EXPECT_EQ(soundReadyForOutput(recorder, 0), 0);  // still recording
+    ASSERT_EQ(stopSoundRecording(recorder), 1);
+    ASSERT_EQ(done(1, 600, 2), 1);
+    // The device never hands back the other buffers.
+    EXPECT_EQ(soundReadyForOutput(recorder, 0), 0);
+    EXPECT_EQ(soundReadyForOutput(recorder, kSoundStopWaitMs - 1), 0);
+    EXPECT_EQ(soundReadyForOutput(recorder, kSoundStopWaitMs), 1);
+    EXPECT_EQ(soundReadyForOutput(recorder, 0), 1);  // and stays ready
+    // A buffer that turns up after all is not appended under the reader's feet.
+    ASSERT_EQ(done(2, 900, 3), 1);
+    EXPECT_EQ(spool.bytes, expected({{kSoundBufferBytes, 1}, {600, 2}}));
+    EXPECT_EQ(device.releaseCount[2], 1);
+    EXPECT_EQ(soundSpoolFile(recorder), &*recorder.spool);
+}
+
+TEST_F(SoundTest, TheOutputReadsTheEditedSoundOnceTheVideoOriginIsKnown) {
+    device.clockMs = 700;
+    start();
+    // The device started 300 ms before the first frame (clock 1,000) and keeps time:
+    // the sound before the first frame is left out.
+    for (int i = 0; i < 6; ++i) {
+        device.clockMs = 700 + static_cast<uint32_t>((i + 1) * 5120 * 1000 / 22050);
+        ASSERT_EQ(done(i, kSoundBufferBytes, static_cast<unsigned char>(i)), 1);
+    }
+    ASSERT_EQ(stopSoundRecording(recorder), 1);
+    for (int i = 0; i < kSoundBufferCount; ++i) {
+        ASSERT_EQ(done(i, 0, 0), 1);
+    }
+    soundSetVideoOrigin(recorder, 1000);
+    ASSERT_EQ(soundReadyForOutput(recorder, 0), 1);
+    // 300 ms is more than the first buffer holds: the rest is left out of the second.
+    ASSERT_EQ(recorder.edits.size(), 2u);
+    EXPECT_EQ(recorder.edits[0], (SoundEdit{0, SoundEditKind::Skip, 5120}));
+    EXPECT_EQ(recorder.edits[1].at, 5120u);
+    EXPECT_EQ(recorder.edits[1].kind, SoundEditKind::Skip);
+    const int64_t skippedSamples = 5120 + recorder.edits[1].count;
+    EXPECT_NEAR(static_cast<double>(skippedSamples), 300 * 22.05, 30);
+    File* sound = soundSpoolFile(recorder);
+    ASSERT_NE(sound, &*recorder.spool);
+    ASSERT_TRUE(sound->seek(0));
+    std::vector<unsigned char> got(6 * kSoundBufferBytes);
+    const int64_t n = sound->read(got.data(), static_cast<uint32_t>(got.size()));
+    const auto skipped = static_cast<size_t>(2 * skippedSamples);
+    ASSERT_EQ(n, static_cast<int64_t>(got.size() - skipped));
+    got.resize(static_cast<size_t>(n));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), spool.bytes.begin() + skipped));
+    EXPECT_EQ(closeSoundSpool(recorder), 1);
+    EXPECT_EQ(soundSpoolFile(recorder), nullptr);
 }
 
 TEST_F(SoundTest, ByteCountsLargerThanTheBufferAreClamped) {
@@ -107,7 +190,7 @@ TEST_F(SoundTest, FailedAppendsAndRequeuesAreReported) {
     start();
     spool.writeBudget = 100;
     EXPECT_EQ(done(0, kSoundBufferBytes, 1), 0);
-    EXPECT_EQ(device.queueCalls, 2);  // not queued again after a failed append
+    EXPECT_EQ(device.queueCalls, kSoundBufferCount);  // not queued again after a failed append
 
     spool.writeBudget = UINT64_MAX;
     device.failQueueAfter = device.queueCalls;
@@ -120,7 +203,9 @@ TEST_F(SoundTest, FailedAppendDuringTheStopStillReleasesTheBuffer) {
     spool.writeBudget = 0;
     EXPECT_EQ(done(0, 500, 1), 0);
     EXPECT_EQ(device.releaseCount[0], 1);
-    EXPECT_EQ(done(1, 0, 1), 1);
+    for (int i = 1; i < kSoundBufferCount; ++i) {
+        EXPECT_EQ(done(i, 0, 1), 1);
+    }
     EXPECT_EQ(soundAllAppended(recorder), 1);
 }
 

@@ -173,7 +173,7 @@ inline void fillTone(MemorySoundDevice& device, int buffer, uint32_t bytes, uint
 }
 
 // Plays one recording the way the Windows program does: a tick per frame, each full
-// sound buffer appended as it comes back, the device's last two buffers at the stop,
+// sound buffer appended as it comes back, the device's queued buffers at the stop,
 // then the output phase. A failed tick or append ends the recording there (the program
 // shows its message and tears down), so the output phase does not run.
 inline RigOutcome runRig(const RigPlans& plans) {
@@ -213,7 +213,7 @@ inline RigOutcome runRig(const RigPlans& plans) {
         soundSent += bytes;
         const int ok = onSoundBufferDone(recorder, device.notice(nextBuffer));
         out.soundDeliveries.push_back(out.soundLog.writes);
-        nextBuffer = 1 - nextBuffer;
+        nextBuffer = (nextBuffer + 1) % kSoundBufferCount;
         return ok;
     };
     for (int i = 0; i < kRigFrames; ++i) {
@@ -241,7 +241,7 @@ inline RigOutcome runRig(const RigPlans& plans) {
         return out;
     }
     if (out.recordFailedAt < 0 && out.soundFailedAt < 0) {
-        // The device hands back both queued buffers: the rest of the sound, then nothing.
+        // The device hands back every queued buffer: the rest of the sound, then nothing.
         for (int k = 0; k < kSoundBufferCount && out.soundFailedAt < 0; ++k) {
             const uint32_t rest = kRigSoundBytes - soundSent;
             const uint32_t bytes = rest < kSoundBufferBytes ? rest : kSoundBufferBytes;

@@ -142,8 +142,10 @@ TEST_F(FileFaults, FrameSpoolReadOrRewindFailureFailsTheOutputAndKeepsWhatWasWri
 }
 
 TEST_F(FileFaults, SoundSpoolAppendFailureEndsTheRecordingAndKeepsEarlierSound) {
-    // One write per buffer handed back with sound in it; the last one comes back empty.
-    ASSERT_EQ(clean_.soundDeliveries.size(), static_cast<size_t>(clean_.soundLog.writes) + 1);
+    // One write per buffer handed back with sound in it; the stop's last ones come back
+    // empty.
+    ASSERT_EQ(clean_.soundDeliveries.size(),
+              static_cast<size_t>(clean_.soundLog.writes + kSoundBufferCount - 1));
     for (int at = 0; at < clean_.soundLog.writes; ++at) {
         ASSERT_EQ(clean_.soundDeliveries[static_cast<size_t>(at)], at + 1);
     }

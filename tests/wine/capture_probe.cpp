@@ -1,6 +1,9 @@
 // Records a few frames of a known test pattern with the real screen grabber and reads
 // them back. Built with the GDI source it checks the pixels; with Direct3D 9 (whose
 // copy is black under Wine) it checks the sizes and the pitch. Both check the cursor.
+// It carries the program's own manifest, so it also reports whether the process is DPI
+// aware and the display's DPI; with PEMLO_EXPECT_DPI set (a prefix whose LogPixels was
+// changed) both must be as expected and the capture must still hit the physical pixels.
 // Writes "PASS" or the failures to capture_probe.txt in the current folder and exits
 // with 0 or 1.
 #include <windows.h>
@@ -91,6 +94,30 @@ int main() {
     check(pattern != nullptr, "pattern window not created");
     SetCursorPos(kCursorAtX, kCursorAtY);
     pump(700);
+
+    HDC screenDc = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screenDc, LOGPIXELSX);
+    ReleaseDC(nullptr, screenDc);
+    // Windows Vista and later; looked up, as the program is built for Windows XP.
+    using DpiAwareQuery = BOOL(WINAPI*)();
+    const auto isDpiAware = reinterpret_cast<DpiAwareQuery>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("user32.dll"), "IsProcessDPIAware")));
+    const int aware = isDpiAware != nullptr && isDpiAware() ? 1 : 0;
+    notes.push_back("dpi-aware " + std::to_string(aware) + " logpixels " + std::to_string(dpi));
+    if (const char* expect = std::getenv("PEMLO_EXPECT_DPI")) {
+        check(aware == 1, "the process is not DPI aware");
+        check(dpi == std::atoi(expect), "display DPI " + std::to_string(dpi));
+    }
+    RECT placed{};
+    GetWindowRect(pattern, &placed);
+    check(placed.left == kLeft && placed.top == kTop && placed.right == kLeft + 2 * kQuadW &&
+              placed.bottom == kTop + 2 * kQuadH,
+          "pattern window at " + std::to_string(placed.left) + "," + std::to_string(placed.top) +
+              " to " + std::to_string(placed.right) + "," + std::to_string(placed.bottom));
+    POINT cursorAt{};
+    GetCursorPos(&cursorAt);
+    check(cursorAt.x == kCursorAtX && cursorAt.y == kCursorAtY,
+          "cursor at " + std::to_string(cursorAt.x) + "," + std::to_string(cursorAt.y));
 
     pemlo::ScreenGrabber grabber;
     pemlo::FrameSpool spool;

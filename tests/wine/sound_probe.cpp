@@ -137,6 +137,12 @@ int main() {
     }
     std::fprintf(out, "bytes %u\nnotices %d\nrecorded %llu\n", unsigned(sound.size()), notices,
                  static_cast<unsigned long long>(recordedSum));
+    // When each buffer came back against the device's start, and how much sound it had
+    // delivered by then (both in ms): the device's timing as the sound timeline sees it.
+    for (const pemlo::SoundNote& n : recorder.notes) {
+        std::fprintf(out, "timing %d %.1f\n", static_cast<int>(n.clockMs - recorder.startMs),
+                     static_cast<double>(n.samples) / pemlo::kSoundSamplesPerMs);
+    }
     for (const std::string& f : failures) {
         std::fprintf(out, "FAIL %s\n", f.c_str());
     }

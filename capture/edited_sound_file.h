@@ -1,0 +1,48 @@
+// The recorded sound as the output phase reads it: the sound spool with the timeline's
+// edits (silence inserted, samples repeated or left out) applied on the fly, so that the
+// spool itself is never rewritten.
+//
+// Read-only: read, seek(0) and tell work on the edited sound; reads deliver whole
+// 16-bit samples only; write, seeks elsewhere and seekEnd fail. A read of the spool that
+// fails makes the read fail. The spool is not owned and must outlive this file.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "capture/sound_timeline.h"
+#include "platform/file.h"
+
+namespace pemlo {
+
+class EditedSoundFile final : public File {
+  public:
+    EditedSoundFile(File& spool, std::vector<SoundEdit> edits);
+
+    uint32_t write(const void* data, uint32_t count) override;
+    int64_t read(void* data, uint32_t count) override;
+    bool seek(uint64_t offset) override;
+    bool seekEnd() override;
+    int64_t tell() override;
+    bool close() override;
+    bool isOpen() const override;
+
+  private:
+    // Reads recorded samples into the staging buffer; false on a failed read.
+    bool fill();
+
+    File& spool_;
+    std::vector<SoundEdit> edits_;
+    size_t nextEdit_ = 0;
+    uint64_t sample_ = 0;  // next recorded sample to hand out
+    int64_t pending_ = 0;  // copies of sample_ (Repeat) or zeros (Silence) still due
+    bool pendingZero_ = false;
+    int64_t skipping_ = 0;               // recorded samples still to leave out
+    uint64_t delivered_ = 0;             // bytes handed out since the start
+    std::vector<unsigned char> staged_;  // recorded bytes read ahead, from staged sample on
+    size_t stagedAt_ = 0;
+    bool atEnd_ = false;
+    bool open_ = true;
+};
+
+}  // namespace pemlo
