@@ -48,7 +48,10 @@ struct Recording {
             frame.durationMs = 100;
             screen.frames.push_back(std::move(frame));
         }
-        EXPECT_EQ(spoolOpenFile(spool, screen, std::make_unique<MemoryFile>()), 1);
+        EXPECT_EQ(
+            spoolOpenFile(spool, screen, std::make_unique<MemoryFile>(),
+                          CaptureArea{0, 0, static_cast<int32_t>(kW), static_cast<int32_t>(kH)}),
+            1);
         for (size_t i = 0; i < screen.frames.size(); ++i) {
             EXPECT_EQ(spoolRecordFrame(spool), 1);
         }
