@@ -64,6 +64,9 @@ std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint3
         start[j] = since - static_cast<double>(notes[j].samples) / kSoundSamplesPerMs;
     }
     const std::vector<double> level = envelope(start);
+    // Sound captured before the first frame keeps its place from the first frame on;
+    // only a late start is moved.
+    const double base = std::min(level[0], 0.0);
 
     const auto drift = static_cast<int64_t>(kSoundDriftStartMs * kSoundSamplesPerMs);
     const auto settled = static_cast<int64_t>(kSoundDriftStopMs * kSoundSamplesPerMs);
@@ -74,7 +77,8 @@ std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint3
     for (size_t j = 0; j < notes.size(); ++j) {
         const uint64_t end = std::max(notes[j].samples, begin);
         const auto length = static_cast<int64_t>(end - begin);
-        const auto want = static_cast<int64_t>(std::llround(level[j] * kSoundSamplesPerMs));
+        const auto want =
+            static_cast<int64_t>(std::llround((level[j] - base) * kSoundSamplesPerMs));
         const int64_t gap = want - shift;
         const bool carry = owing && length > 0;
         if (length > 0) {

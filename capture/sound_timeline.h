@@ -13,10 +13,14 @@
 //
 // The envelope, taken as the time each sample was captured, says where it belongs in the
 // video: the sample captured at clock t is heard at t - videoOriginMs (the clock of the
-// first frame). That also places the start, however long the device took to begin
-// capturing after it was started (under Wine that can be more than a second). What the
-// envelope cannot see is the shortest delay between a buffer's last sample and its
-// notice (the driver's period, some milliseconds): by that much the sound may come late.
+// first frame). The first sample is heard with the first frame, as it always was, when
+// the device began capturing before that frame (it is started a timer period before the
+// first grab): a device that keeps time gives the very same sound. A device that began
+// capturing after the first frame (under Wine that can be more than a second) has lost
+// the sound in between, and that start is placed by the envelope like any other loss.
+// What the envelope cannot see is the shortest delay between a buffer's last sample and
+// its notice (the driver's period, some milliseconds): by that much such a start may
+// come late.
 // planSoundEdits turns this into edits of the recorded sound:
 //   - a difference of more than one audio packet (1,024 samples, 46 ms) is mended at once
 //     where it appears: a shortfall with silence, a surplus by skipping samples;

@@ -140,34 +140,36 @@ TEST_F(SoundTest, TheOutputWaitsForTheLastBuffersThenGoesOnWithoutThem) {
 TEST_F(SoundTest, TheOutputReadsTheEditedSoundOnceTheVideoOriginIsKnown) {
     device.clockMs = 700;
     start();
-    // The device started 300 ms before the first frame (clock 1,000) and keeps time:
-    // the sound before the first frame is left out.
+    // The device began capturing 300 ms after the first frame (clock 400) and keeps time
+    // from there: the sound it missed is silence before its first sample.
     for (int i = 0; i < 6; ++i) {
         device.clockMs = 700 + static_cast<uint32_t>((i + 1) * 5120 * 1000 / 22050);
-        ASSERT_EQ(done(i, kSoundBufferBytes, static_cast<unsigned char>(i)), 1);
+        ASSERT_EQ(done(i, kSoundBufferBytes, static_cast<unsigned char>(i + 1)), 1);
     }
     ASSERT_EQ(stopSoundRecording(recorder), 1);
     for (int i = 0; i < kSoundBufferCount; ++i) {
         ASSERT_EQ(done(i, 0, 0), 1);
     }
-    soundSetVideoOrigin(recorder, 1000);
+    soundSetVideoOrigin(recorder, 400);
     ASSERT_EQ(soundReadyForOutput(recorder, 0), 1);
-    // 300 ms is more than the first buffer holds: the rest is left out of the second.
-    ASSERT_EQ(recorder.edits.size(), 2u);
-    EXPECT_EQ(recorder.edits[0], (SoundEdit{0, SoundEditKind::Skip, 5120}));
-    EXPECT_EQ(recorder.edits[1].at, 5120u);
-    EXPECT_EQ(recorder.edits[1].kind, SoundEditKind::Skip);
-    const int64_t skippedSamples = 5120 + recorder.edits[1].count;
-    EXPECT_NEAR(static_cast<double>(skippedSamples), 300 * 22.05, 30);
+    ASSERT_EQ(recorder.edits.size(), 1u);
+    EXPECT_EQ(recorder.edits[0].at, 0u);
+    EXPECT_EQ(recorder.edits[0].kind, SoundEditKind::Silence);
+    const int64_t silentSamples = recorder.edits[0].count;
+    EXPECT_NEAR(static_cast<double>(silentSamples), 300 * 22.05, 30);
     File* sound = soundSpoolFile(recorder);
     ASSERT_NE(sound, &*recorder.spool);
     ASSERT_TRUE(sound->seek(0));
-    std::vector<unsigned char> got(6 * kSoundBufferBytes);
+    const auto silent = static_cast<size_t>(2 * silentSamples);
+    std::vector<unsigned char> got(silent + 6 * kSoundBufferBytes + 2);
     const int64_t n = sound->read(got.data(), static_cast<uint32_t>(got.size()));
-    const auto skipped = static_cast<size_t>(2 * skippedSamples);
-    ASSERT_EQ(n, static_cast<int64_t>(got.size() - skipped));
+    ASSERT_EQ(n, static_cast<int64_t>(got.size() - 2));
     got.resize(static_cast<size_t>(n));
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), spool.bytes.begin() + skipped));
+    EXPECT_TRUE(std::all_of(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(silent),
+                            [](unsigned char c) { return c == 0; }));
+    EXPECT_TRUE(std::equal(got.begin() + static_cast<std::ptrdiff_t>(silent), got.end(),
+                           spool.bytes.begin()));
+
     EXPECT_EQ(closeSoundSpool(recorder), 1);
     EXPECT_EQ(soundSpoolFile(recorder), nullptr);
 }
