@@ -3,15 +3,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/file.h"
+#include "platform/file_posix.h"
 
 namespace pemlo {
 namespace {
 
 class PosixFile final : public File {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    PosixFile(int fd, std::shared_ptr<FileFailure> failure)
+        : fd_(fd), failure_(std::move(failure)) {}
     ~PosixFile() override { close(); }
     PosixFile(const PosixFile&) = delete;
     PosixFile& operator=(const PosixFile&) = delete;
@@ -28,6 +31,7 @@ class PosixFile final : public File {
                 continue;
             }
             if (n <= 0) {
+                note(n < 0 ? errno : EIO, true);
                 break;
             }
             done += static_cast<uint32_t>(n);
@@ -47,6 +51,7 @@ class PosixFile final : public File {
                 continue;
             }
             if (n < 0) {
+                note(errno, false);
                 return -1;
             }
             if (n == 0) {
@@ -58,34 +63,57 @@ class PosixFile final : public File {
     }
 
     bool seek(uint64_t offset) override {
-        return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+        return moved(::lseek(fd_, static_cast<off_t>(offset), SEEK_SET));
     }
-    bool seekEnd() override { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0; }
+    bool seekEnd() override { return moved(::lseek(fd_, 0, SEEK_END)); }
     int64_t tell() override { return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR); }
+
     bool close() override {
         if (fd_ < 0) {
             return false;
         }
         const int rc = ::close(fd_);
         fd_ = -1;
-        return rc == 0;
+        if (rc != 0 && errno != EINTR) {
+            note(errno, true);
+            return false;
+        }
+        return true;
     }
     bool isOpen() const override { return fd_ >= 0; }
 
   private:
+    void note(int err, bool writing) {
+        if (failure_ != nullptr && failure_->err == 0) {
+            failure_->err = err;
+            failure_->writing = writing;
+        }
+    }
+    bool moved(off_t result) {
+        if (fd_ < 0) {
+            return false;
+        }
+        if (result < 0) {
+            note(errno, false);
+            return false;
+        }
+        return true;
+    }
+
     int fd_;
+    std::shared_ptr<FileFailure> failure_;
 };
 
 }  // namespace
 
 FilePtr createFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd < 0 ? nullptr : std::make_unique<PosixFile>(fd);
+    return fd < 0 ? nullptr : std::make_unique<PosixFile>(fd, nullptr);
 }
 
 FilePtr openFileForReading(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? nullptr : std::make_unique<PosixFile>(fd);
+    return fd < 0 ? nullptr : std::make_unique<PosixFile>(fd, nullptr);
 }
 
 FilePtr createTemporaryFile(const std::string& path) {
@@ -94,7 +122,11 @@ FilePtr createTemporaryFile(const std::string& path) {
         return nullptr;
     }
     ::unlink(path.c_str());
-    return std::make_unique<PosixFile>(fd);
+    return std::make_unique<PosixFile>(fd, nullptr);
+}
+
+FilePtr fileFromDescriptor(int fd, std::shared_ptr<FileFailure> failure) {
+    return std::make_unique<PosixFile>(fd, std::move(failure));
 }
 
 bool deleteFile(const std::string& path) {

@@ -2,7 +2,6 @@
 # complete, scratch files that leave nothing behind, removal on signals, checked inputs,
 # bounded line reading. Linux only.
 add_library(pemlo_tool_common STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/common/descriptor_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/common/input_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/common/line_reader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/common/new_file.cpp
