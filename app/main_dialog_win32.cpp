@@ -71,8 +71,7 @@ void setControlDisabled(HWND dialog, int controlId, int disabled) {
     SetWindowLongA(control, GWL_STYLE, style);
 }
 
-void initMainDialog(HWND dialog) {
-    Recorder& r = theRecorder();
+void initMainDialog(Recorder& r, HWND dialog) {
     SendMessageA(dialog, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(LoadIconA(r.instance, MAKEINTRESOURCEA(kSmallIcon))));
     SendMessageA(dialog, WM_SETICON, ICON_BIG,
@@ -124,8 +123,7 @@ void initMainDialog(HWND dialog) {
                         reinterpret_cast<LPARAM>(text::kFrameRates[text::kDefaultFrameRateLine]));
 }
 
-void onSettingsCommand(HWND dialog, int controlId, int notification) {
-    Recorder& r = theRecorder();
+void onSettingsCommand(Recorder& r, HWND dialog, int controlId, int notification) {
     DialogView view(dialog);
     switch (controlId) {
         case kIdFullScreen:
@@ -194,8 +192,7 @@ void chooseOutputFile(HWND dialog) {
     }
 }
 
-int validateSettings(HWND dialog) {
-    Recorder& r = theRecorder();
+int validateSettings(Recorder& r, HWND dialog) {
     DialogView view(dialog);
     return validateSettings(r.settings, r.dialog, view);
 }

@@ -1,6 +1,6 @@
 // The Windows program: the main dialog, the recording control, the progress dialog and
-// the hot keys. One Recorder exists per process; the dialog and hook procedures reach it
-// through theRecorder().
+// the hot keys. One Recorder exists per process; the recording control's dialog and hook
+// procedures reach it through theRecorder() and hand it to the main dialog's functions.
 #pragma once
 
 #include <windows.h>
@@ -64,14 +64,16 @@ struct Recorder {
 
 Recorder& theRecorder();
 
-// Main dialog and settings (main_dialog_win32.cpp).
-void initMainDialog(HWND dialog);
-void onSettingsCommand(HWND dialog, int controlId, int notification);
+// Main dialog and settings (main_dialog_win32.cpp). They work on the recorder they are
+// given and call nothing of the recording control: calls go from the recording control
+// (which owns the dialog's procedure) to these, never back.
+void initMainDialog(Recorder& r, HWND dialog);
+void onSettingsCommand(Recorder& r, HWND dialog, int controlId, int notification);
 void chooseOutputFile(HWND dialog);
 void setControlDisabled(HWND dialog, int controlId, int disabled);
 void setStatusText(HWND dialog, const char* text);
 void showError(HWND owner, const char* message);
-int validateSettings(HWND dialog);
+int validateSettings(Recorder& r, HWND dialog);
 
 // Recording control (recording_win32.cpp).
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -133,7 +133,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     Recorder& r = theRecorder();
     switch (message) {
         case WM_INITDIALOG:
-            initMainDialog(window);
+            initMainDialog(r, window);
             r.mainDialog = window;
             r.hook = SetWindowsHookExA(WH_KEYBOARD_LL, keyboardHookProc, r.instance, 0);
             return TRUE;
@@ -150,12 +150,12 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 }
             } else if (id == kIdRecordAudio) {
                 if (canChangeRecordAudio(r.state, busy)) {
-                    onSettingsCommand(window, id, HIWORD(wParam));
+                    onSettingsCommand(r, window, id, HIWORD(wParam));
                 }
             } else if (id == kIdFullScreen || id == kIdScreenArea || id == kIdBrowse ||
                        id == kIdCaptureWidth || id == kIdCaptureHeight || id == kIdModeList ||
                        id == kIdAbout) {
-                onSettingsCommand(window, id, HIWORD(wParam));
+                onSettingsCommand(r, window, id, HIWORD(wParam));
             }
             return FALSE;
         }
@@ -181,7 +181,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void startRecording(HWND dialog) {
     Recorder& r = theRecorder();
-    if (!validateSettings(dialog)) {
+    if (!validateSettings(r, dialog)) {
         return;
     }
     const int switchMode = fullScreenSwitchesMode(r.dialog);
