@@ -13,7 +13,7 @@
 #   e2e_cancel_sweep.sh <GDI-source Windows build folder> [COUNT]
 set -u
 COUNT=${2:-12}
-# A large screen makes the output phase long enough (about 25 ms a frame) to aim at.
+# A large screen of changing pictures makes the output phase long enough to aim at.
 export RIG_SIZE=1600x1200
 source "$(dirname "$0")/e2e_common.sh"
 e2e_start
@@ -87,7 +87,9 @@ for i in $(seq 0 $((COUNT - 1))); do
     if [ "$kind" = main-at-start ]; then
         drv close-main
     else
-        rig_desktop_background ./pemlo_e2e_driver.exe pattern 0 0 1500 1100 $((seconds * 1000)) 0 \
+        # A picture that changes everywhere, so that every frame costs the output phase
+        # its whole work and the moments in the middle can be aimed at.
+        rig_desktop_background ./pemlo_e2e_driver.exe noise 0 0 1600 1200 $((seconds * 1000)) \
             >/dev/null
         sleep "$seconds"
         if [ "$kind" = main-recording ]; then
