@@ -208,6 +208,12 @@ struct Working {
     GrowableBuffer<float> previewAccumulator;
     GrowableBuffer<ScalerColumn> outputColumns;
     GrowableBuffer<ScalerColumn> previewColumns;
+    // The two reductions, prepared at their first use and kept: sizes and buffers stay
+    // the same for the whole phase, so their spans and tables are worked out once.
+    ScaleJob outputJob;
+    ScaleJob previewJob;
+    bool outputJobReady = false;
+    bool previewJobReady = false;
     WatermarkKeeper watermark;
     ScaleBands bands;
     NextRead nextRead;
@@ -295,25 +301,31 @@ int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int
         // The preview comes from the cropped frame with its cursor, not from the
         // watermarked output.
         const bool thumbnailDue = framesDone + 1 == 1 || framesDone + 1 == 10;
-        ScaleJob outputJob;
-        if (scaleJobSetup(outputJob, source, work->output, static_cast<uint16_t>(outputWidth),
-                          static_cast<uint16_t>(outputHeight), work->outputAccumulator,
-                          work->outputColumns) != 1) {
-            return 0;
+        if (!work->outputJobReady) {
+            if (scaleJobSetup(work->outputJob, source, work->output,
+                              static_cast<uint16_t>(outputWidth),
+                              static_cast<uint16_t>(outputHeight), work->outputAccumulator,
+                              work->outputColumns) != 1) {
+                return 0;
+            }
+            work->outputJobReady = true;
         }
         ScaleBands& bands = work->bands;
-        if (planScale(bands.plans[0], outputJob, composed, composed.everything) != 1) {
+        if (planScale(bands.plans[0], work->outputJob, composed, composed.everything) != 1) {
             return 0;
         }
         bool previewReady = false;
         if (hasPreview && (thumbnailDue || progress.showsPreview())) {
-            ScaleJob previewJob;
-            previewReady = scaleJobSetup(previewJob, source, work->preview,
-                                         static_cast<uint16_t>(previewWidth),
-                                         static_cast<uint16_t>(previewHeight),
-                                         work->previewAccumulator, work->previewColumns) == 1 &&
-                           planScale(bands.plans[1], previewJob, composed,
-                                     composed.everything || !previewCurrent) == 1;
+            if (!work->previewJobReady) {
+                work->previewJobReady =
+                    scaleJobSetup(work->previewJob, source, work->preview,
+                                  static_cast<uint16_t>(previewWidth),
+                                  static_cast<uint16_t>(previewHeight), work->previewAccumulator,
+                                  work->previewColumns) == 1;
+            }
+            previewReady =
+                work->previewJobReady && planScale(bands.plans[1], work->previewJob, composed,
+                                                   composed.everything || !previewCurrent) == 1;
         }
         previewCurrent = previewReady;
         bands.restart(previewReady);
