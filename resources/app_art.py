@@ -57,7 +57,9 @@ class Canvas:
         if out_a == 0:
             self.px[y][x] = (0, 0, 0, 0)
             return
-        mix = lambda c, d: int(round((c * a + d * ba * (1 - a)) / out_a))
+        def mix(c, d):
+            return int(round((c * a + d * ba * (1 - a)) / out_a))
+
         self.px[y][x] = (mix(r, br), mix(g, bg), mix(b, bb), int(round(out_a * 255)))
 
     def disc(self, cx, cy, radius, colour):

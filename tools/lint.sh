@@ -17,4 +17,12 @@ if [ ! -x "$page_tests/node_modules/.bin/eslint" ]; then
 fi
 (cd resources/player && "../../$page_tests/node_modules/.bin/eslint" --config eslint.config.js \
   --max-warnings 0 inflate.js screen_video.js adpcm.js flv.js player.js)
-echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts linted"
+# The Python scripts, with Ruff's WebAssembly build (tools/ruff: pinned, installed here
+# from the npm registry when missing).
+if [ ! -d tools/ruff/node_modules/@astral-sh/ruff-wasm-nodejs ]; then
+  (cd tools/ruff && npm ci --no-audit --no-fund --silent)
+fi
+mapfile -t python < <(git ls-files '*.py')
+node tools/ruff/ruff.js "${python[@]}"
+echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts linted," \
+  "${#python[@]} Python files checked by Ruff"

@@ -21,11 +21,11 @@ def amf_number(body, name):
 
 
 def main():
-    path, frames, frame_ms, samples = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+    path = sys.argv[1]
+    frames, frame_ms, samples = int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
     faults = []
     video = audio = 0
     last_video = last_audio = -1
-    last_audio_samples = 0
     metadata = None
     with open(path, "rb") as f:
         header = f.read(9)
@@ -72,7 +72,8 @@ def main():
     if video != frames:
         faults.append("%d video tags for %d frames" % (video, frames))
     if duration is None or abs(duration - expected) > 1e-9:
-        faults.append("metadata duration %s s, frame durations add up to %s s" % (duration, expected))
+        faults.append("metadata duration %s s, frame durations add up to %s s"
+                      % (duration, expected))
     packets = -(-samples // PACKET_SAMPLES)
     if audio != packets:
         faults.append("%d audio tags for %d packets of sound" % (audio, packets))
@@ -80,10 +81,12 @@ def main():
     video_end = last_video + frame_ms
     sound_end = samples * 1000.0 / RATE
     if abs(last_audio + packet_ms - video_end) > packet_ms + 1:
-        faults.append("sound ends at %.1f ms, video at %d ms" % (last_audio + packet_ms, video_end))
+        faults.append("sound ends at %.1f ms, video at %d ms"
+                      % (last_audio + packet_ms, video_end))
     print("flv: %d video tags, %d audio tags, metadata duration %.3f s (sum of durations %.3f s), "
           "video ends %d ms, last audio tag %d ms (+%.1f), sound %.1f ms, %d bytes"
-          % (video, audio, duration or -1, expected, video_end, last_audio, packet_ms, sound_end, end))
+          % (video, audio, duration or -1, expected, video_end, last_audio, packet_ms, sound_end,
+             end))
     for fault in faults:
         print("FAULT: " + fault)
     return 1 if faults else 0

@@ -37,7 +37,8 @@ def spool_seed(frames, width, height, cursor_every, left, top, changes):
         for c, r, w, h in tiles_of(width, height):
             if i == 0 or changes(i, c, r):
                 listed += struct.pack("<HH", c, r)
-                pixels += bytes(((k * 7 + i * 13 + c * 3 + r) >> 2) & 0xFF for k in range(w * h * 3))
+                pixels += bytes(((k * 7 + i * 13 + c * 3 + r) >> 2) & 0xFF
+                                for k in range(w * h * 3))
         raw = listed + pixels
         count = len(listed) // 4
         frame = zlib.compress(raw, 1) if count else b""

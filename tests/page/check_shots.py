@@ -18,7 +18,8 @@ class Shot:
             self.data = f.read()
         self.width, self.height = width, height
         if len(self.data) != width * height * 3:
-            raise SystemExit("%s: %d bytes, not a %dx%d picture" % (path, len(self.data), width, height))
+            raise SystemExit("%s: %d bytes, not a %dx%d picture"
+                             % (path, len(self.data), width, height))
 
     def pixel(self, x, y):
         i = (y * self.width + x) * 3
@@ -26,7 +27,7 @@ class Shot:
 
 
 def near(a, b, tolerance=16):
-    return all(abs(p - q) <= tolerance for p, q in zip(a, b))
+    return all(abs(p - q) <= tolerance for p, q in zip(a, b, strict=True))
 
 
 def white(p):
@@ -74,7 +75,8 @@ def main(argv):
 
     # The controls.
     def knob(shot):
-        xs = [x for x in range(TRACK_X - 4, TRACK_X + track_w + 4) if white(shot.pixel(x, top + 14))]
+        xs = [x for x in range(TRACK_X - 4, TRACK_X + track_w + 4)
+              if white(shot.pixel(x, top + 14))]
         if not xs or max(xs) - min(xs) > 8:
             return None
         return ((min(xs) + max(xs)) / 2.0 - TRACK_X) / track_w
@@ -118,7 +120,8 @@ def main(argv):
         return same / total
 
     check(whole_match(shots["6-rewound"]) >= 0.99,
-          "6-rewound shows the first frame (%.1f%% of pixels match)" % (whole_match(shots["6-rewound"]) * 100))
+          "6-rewound shows the first frame (%.1f%% of pixels match)"
+          % (whole_match(shots["6-rewound"]) * 100))
     check(whole_match(shots["5-dragged"]) < 0.99, "5-dragged shows another frame than the first")
     paused_a, paused_b = shots["3-paused"], shots["4-still-paused"]
     check(paused_a.data == paused_b.data, "the paused picture stands still")

@@ -123,7 +123,8 @@ def main():
           " ".join("%.0f@%.0fs" % (o, f) for f, o in pairs))
     if len(pairs) < min_pairs:
         bad.append("only %d flash/beep pairs" % len(pairs))
-    print("     errors (ms, beep after flash): " + " ".join("%.0f@%.0fs" % (e, f) for f, e in errors))
+    print("     errors (ms, beep after flash): "
+          + " ".join("%.0f@%.0fs" % (e, f) for f, e in errors))
     head = [e for _, e in errors[:5]]
     tail = [e for _, e in errors[-5:]]
     growth = sum(tail) / len(tail) - sum(head) / len(head)

@@ -29,7 +29,7 @@ def main():
     first, last = loud[0], loud[-1] + block
     part = samples[first:last]
     crossings = [i + s0 / float(s0 - s1) if s0 != s1 else i
-                 for i, (s0, s1) in enumerate(zip(part, part[1:])) if s0 < 0 <= s1]
+                 for i, (s0, s1) in enumerate(zip(part, part[1:], strict=False)) if s0 < 0 <= s1]
     if len(crossings) < 2:
         print("FAIL: no periodic signal")
         return 1

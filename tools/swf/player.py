@@ -12,9 +12,31 @@ usage: player.py OUTPUT.swf"""
 
 import sys
 
-from swf import (And, Call, Const, Do, Function, If, Local, New, Not, Or, Return, Set, Stop, Var,
-                 define_shape3, define_sprite, define_video_stream, do_action, movie,
-                 place_object2, tag, SET_BACKGROUND_COLOR, SHOW_FRAME)
+from swf import (
+    SET_BACKGROUND_COLOR,
+    SHOW_FRAME,
+    And,
+    Call,
+    Const,
+    Do,
+    Function,
+    If,
+    Local,
+    New,
+    Not,
+    Or,
+    Return,
+    Set,
+    Stop,
+    Var,
+    define_shape3,
+    define_sprite,
+    define_video_stream,
+    do_action,
+    movie,
+    place_object2,
+    tag,
+)
 
 BAR_HEIGHT = 28
 VIDEO_BASE_W, VIDEO_BASE_H = 160, 120

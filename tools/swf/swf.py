@@ -172,7 +172,8 @@ def movie(version, width, height, frame_rate, tags, frame_count=1):
 # ---------------------------------------------------------------- AVM1 actions
 
 # Action codes used below.
-A_END, A_STOP, A_NOT, A_POP, A_SUBTRACT, A_MULTIPLY, A_DIVIDE = 0x00, 0x07, 0x12, 0x17, 0x0B, 0x0C, 0x0D
+A_END, A_STOP, A_NOT, A_POP = 0x00, 0x07, 0x12, 0x17
+A_SUBTRACT, A_MULTIPLY, A_DIVIDE = 0x0B, 0x0C, 0x0D
 A_GET_VARIABLE, A_SET_VARIABLE, A_DEFINE_LOCAL, A_CALL_FUNCTION = 0x1C, 0x1D, 0x3C, 0x3D
 A_RETURN, A_NEW_OBJECT, A_ADD2, A_LESS2, A_EQUALS2 = 0x3E, 0x40, 0x47, 0x48, 0x49
 A_PUSH_DUPLICATE, A_GET_MEMBER, A_SET_MEMBER, A_CALL_METHOD = 0x4C, 0x4E, 0x4F, 0x52
@@ -484,12 +485,12 @@ def assemble(asm):
         else:
             sizes.append(1 if item[1] is None else 3 + len(item[1]))
     positions, where = {}, 0
-    for item, size in zip(items, sizes):
+    for item, size in zip(items, sizes, strict=True):
         if isinstance(item, Label):
             positions[item] = where
         where += size
     out, where = bytearray(), 0
-    for item, size in zip(items, sizes):
+    for item, size in zip(items, sizes, strict=True):
         where += size
         if isinstance(item, Label):
             out += raws.get(item, b"")

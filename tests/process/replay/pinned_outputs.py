@@ -267,7 +267,8 @@ def main():
         print("%s: done" % case["name"])
     if write:
         with open(TABLE, "w") as f:
-            f.write("# SHA-256 of the outputs of pinned_outputs.py (written by a known-good build)\n")
+            f.write("# SHA-256 of the outputs of pinned_outputs.py"
+                    " (written by a known-good build)\n")
             f.write("\n".join(lines) + "\n")
         print("wrote %s" % TABLE)
         return
