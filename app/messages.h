@@ -4,7 +4,6 @@
 namespace pemlo::text {
 
 inline constexpr const char kErrorCaption[] = "Error";
-inline constexpr const char kProgramName[] = "Pemlo Recorder";
 
 // Settings
 inline constexpr const char kPathRequired[] = "Please specify a output file path.";
@@ -35,9 +34,7 @@ inline constexpr const char kProcessingError[] =
 inline constexpr const char kStatusIdle[] = "Idle";
 inline constexpr const char kStatusRecording[] = "Recording...";
 inline constexpr const char kStatusProcessing[] = "Processing output...";
-inline constexpr const char kGenerating[] = "Generating output file...";
 inline constexpr const char kSuccess[] = "File successfully created.";
-inline constexpr const char kCancel[] = "Cancel";
 inline constexpr const char kClose[] = "Close";
 
 // Frame-rate list: line n is n + 1 frames per second.

@@ -70,35 +70,6 @@ std::string escapeJavaScript(const char* text) {
     return out;
 }
 
-std::string escapeHtmlAttribute(const char* text) {
-    std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        switch (*p) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '#':  // keeps later placeholders from matching inside the value
-                out += "&#35;";
-                break;
-            default:
-                out += *p;
-        }
-    }
-    return out;
-}
-
 void makePreviewPageValues(PreviewPageValues& values, int outputWidth, int outputHeight,
                            const char* outputPath, const char* thumbnailPath) {
     char number[16];

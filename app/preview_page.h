@@ -58,8 +58,6 @@ void previewPagePairs(const PreviewPageValues& values, const char* pairs[kPrevie
 std::string percentEncode(const char* text);
 // Escapes `text` for the inside of a JavaScript string literal in a script element.
 std::string escapeJavaScript(const char* text);
-// Escapes `text` for an HTML attribute value.
-std::string escapeHtmlAttribute(const char* text);
 
 // Copies `size` bytes of a resource into a heap buffer with a terminator after them,
 // applies the pairs in order and writes the counted bytes to `file` in one write.

@@ -1,7 +1,5 @@
 #include "app/recorder_state.h"
 
-#include "app/messages.h"
-
 namespace pemlo {
 
 RecorderPhase recorderPhase(const RecorderState& state) {
@@ -54,19 +52,6 @@ int claimTearDown(RecorderState& state) {
 ProgressButtonAction progressButtonAction(const RecorderState& state) {
     const int processing = state.processing.load();
     return {processing ? 0 : 1, processing ? 1 : 0};
-}
-
-const char* statusText(RecorderPhase phase) {
-    switch (phase) {
-        case RecorderPhase::Recording:
-            return text::kStatusRecording;
-        case RecorderPhase::Processing:
-        case RecorderPhase::Finished:
-            return text::kStatusProcessing;
-        case RecorderPhase::Idle:
-            break;
-    }
-    return text::kStatusIdle;
 }
 
 }  // namespace pemlo

@@ -48,7 +48,4 @@ struct ProgressButtonAction {
 };
 ProgressButtonAction progressButtonAction(const RecorderState& state);
 
-// The status bar text of a phase.
-const char* statusText(RecorderPhase phase);
-
 }  // namespace pemlo

@@ -31,15 +31,6 @@ uint32_t audioPacketStartMs(uint64_t index) {
     return static_cast<uint32_t>(index * audioPacketSamples * 1000 / audioSampleRate);
 }
 
-uint32_t swapBytes32(uint32_t value) {
-    return ((value & 0xFFu) << 24) | ((value & 0xFF00u) << 8) | ((value >> 8) & 0xFF00u) |
-           (value >> 24);
-}
-
-uint16_t swapBytes16(uint16_t value) {
-    return static_cast<uint16_t>(((value & 0xFFu) << 8) | (value >> 8));
-}
-
 int flvWriteAll(FlvWriter& w, File& file, const void* data, uint32_t size) {
     if (w.failed) {
         return 0;

@@ -64,9 +64,6 @@ struct FlvWriter {
 // Start time in whole milliseconds (rounded down) of audio packet `index`.
 uint32_t audioPacketStartMs(uint64_t index);
 
-uint32_t swapBytes32(uint32_t value);
-uint16_t swapBytes16(uint16_t value);
-
 // Writes the file header and a placeholder metadata tag and sets up the buffers.
 // `file` is empty and at offset 0. Fails (0) with nothing written when the frame size
 // is outside 1..4095 or a buffer cannot be allocated.

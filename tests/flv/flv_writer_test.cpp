@@ -190,13 +190,6 @@ TEST(FlvContainer, RefusesFrameSizesOutsideTheSizeFields) {
     EXPECT_EQ(w.blockRows, 1u);
 }
 
-TEST(FlvContainer, ByteSwaps) {
-    EXPECT_EQ(swapBytes32(0x12345678u), 0x78563412u);
-    EXPECT_EQ(swapBytes32(0xFF000001u), 0x010000FFu);
-    EXPECT_EQ(swapBytes16(0x1234), 0x3412);
-    EXPECT_EQ(swapBytes16(0xFF01), 0x01FF);
-}
-
 // Every short write, wherever it falls, fails the operation; afterwards the writer
 // refuses everything and the file receives nothing more.
 TEST(FlvContainerFaults, ShortWritesAnywhereFailAndStopTheWriter) {
