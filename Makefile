@@ -49,6 +49,17 @@ unit-tests: native windows
 sanitize-tests: sanitize
 	@cd $(SANITIZE) && ctest --output-on-failure -j $(JOBS) --timeout 900 -LE 'wine'
 
+# The tests that start threads (CTest label `threads`) under ThreadSanitizer: only the
+# programs that hold them are built, with clang, in build/tsan.
+TSAN := build/tsan
+.PHONY: tsan-tests
+tsan-tests: deps
+	@cmake -S . -B $(TSAN) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPEMLO_TSAN=ON \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(TSAN) -j $(JOBS) --target threads_test_programs
+	@cd $(TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	    ctest --output-on-failure -j $(JOBS) --timeout 900 -L threads
+
 # The libFuzzer targets, built with clang and the sanitizers, each run FUZZ_SECONDS.
 fuzz: deps
 	@cmake -S . -B $(FUZZ) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPEMLO_SANITIZE=ON -DPEMLO_FUZZ=ON \
@@ -58,6 +69,7 @@ fuzz: deps
 	@bash tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
 
 test: native windows lint unit-tests sanitize-tests fuzz
+test: tsan-tests
 
 run: native windows
 	@bash tools/run.sh

@@ -1,4 +1,4 @@
-pemlo_test_dir(app pemlo_app)
+pemlo_test_dir(app pemlo_app THREADS RecorderState)
 
 # The product's manifest and version information, read back from the built program.
 if(PEMLO_WINDOWS_D3D_BIN)
