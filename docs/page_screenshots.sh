@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the screenshots of the preview page shown in the README again: the page's own
+# Takes the screenshots of the preview page shown in docs/preview-page.md again: the page's own
 # player before and while playing, and the form offered when the data is not beside the
 # page (here: missing), in headless Chromium from file:// (they come from the page test's own run).
 # usage: docs/page_screenshots.sh [BUILD_DIR]   (after make native)
