@@ -50,4 +50,12 @@ std::string areaLabel(const ScreenArea& area) {
     return text;
 }
 
+void showPickedArea(SettingsView& view, const ScreenArea& area) {
+    view.setFieldText(kIdCaptureLeft, std::to_string(area.left));
+    view.setFieldText(kIdCaptureTop, std::to_string(area.top));
+    view.setFieldText(kIdCaptureWidth, std::to_string(area.width));
+    view.setFieldText(kIdCaptureHeight, std::to_string(area.height));
+    mirrorOutputSize(view, area.width, area.height);
+}
+
 }  // namespace pemlo

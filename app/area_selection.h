@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "app/settings.h"
+
 namespace pemlo {
 
 // Movement (in x and in y) below which a press and release count as a click, and the
@@ -47,5 +49,9 @@ AreaPickKind areaPickKind(ScreenPoint press, ScreenPoint release);
 
 // The label written beside the rectangle while selecting: "W x H at L, T".
 std::string areaLabel(const ScreenArea& area);
+
+// Writes a picked area into the dialog's Left, Top, Width and Height fields and the same
+// width and height into the output size fields (recorded 1:1 unless the user changes them).
+void showPickedArea(SettingsView& view, const ScreenArea& area);
 
 }  // namespace pemlo

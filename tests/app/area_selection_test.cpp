@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/app/fake_view.h"
+
 namespace pemlo {
 namespace {
 
@@ -49,6 +51,29 @@ TEST(AreaSelection, AWindowIsCutAtTheScreenEdges) {
 
 TEST(AreaSelection, LabelNamesSizeAndPosition) {
     EXPECT_EQ(areaLabel(ScreenArea{100, 120, 320, 240}), "320 x 240 at 100, 120");
+}
+
+TEST(AreaSelection, APickedAreaFillsTheAreaAndOutputFieldsAndPassesValidation) {
+    testing::FakeSettingsView view;
+    view.fields[kIdOutputPath] = "C:\\take.flv";
+    view.fields[kIdOutputWidth] = "640";
+    view.fields[kIdOutputHeight] = "480";
+    showPickedArea(view, ScreenArea{100, 120, 320, 240});
+    EXPECT_EQ(view.fields[kIdCaptureLeft], "100");
+    EXPECT_EQ(view.fields[kIdCaptureTop], "120");
+    EXPECT_EQ(view.fields[kIdOutputWidth], "320");
+    EXPECT_EQ(view.fields[kIdOutputHeight], "240");
+
+    MainDialogSettings dialog;
+    dialog.fullScreen = 0;
+    RecordingSettings settings;
+    ASSERT_EQ(validateSettings(settings, dialog, view), 1);
+    EXPECT_EQ(settings.captureLeft, 100);
+    EXPECT_EQ(settings.captureTop, 120);
+    EXPECT_EQ(settings.captureWidth, 320);
+    EXPECT_EQ(settings.captureHeight, 240);
+    EXPECT_EQ(settings.outputWidth, 320);
+    EXPECT_EQ(settings.outputHeight, 240);
 }
 
 }  // namespace
