@@ -386,6 +386,8 @@ int registerPickerClass(HINSTANCE instance) {
 }  // namespace
 
 int pickScreenArea(HINSTANCE instance, HWND owner, ScreenArea& area) {
+    // The button that was clicked may still hold the mouse.
+    ReleaseCapture();
     ShowWindow(owner, SW_HIDE);
     letTheScreenRepaint();
 
@@ -403,9 +405,9 @@ int pickScreenArea(HINSTANCE instance, HWND owner, ScreenArea& area) {
         p.hover = windowAreaAt(p, p.pointer);
         p.hovering = p.hover.width > 0 && p.hover.height > 0 ? 1 : 0;
         ShowWindow(window, SW_SHOW);
-        UpdateWindow(window);
         SetForegroundWindow(window);
         SetFocus(window);
+        UpdateWindow(window);
         while (p.result < 0) {
             MSG msg;
             const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
