@@ -332,6 +332,14 @@ int main(int argc, char** argv) {
         }
         return fail(cmd == "wait-window" ? "no such window" : "the window is still there");
     }
+    if (cmd == "foreground") {  // the caption of the window that has the keyboard
+        char caption[256] = {0};
+        if (HWND w = GetForegroundWindow()) {
+            GetWindowTextA(w, caption, sizeof caption);
+        }
+        std::printf("%s\n", caption);
+        return 0;
+    }
     if (cmd == "close-window") {  // close-window CAPTION
         HWND w = windowCaptioned(argc > 2 ? argv[2] : "");
         if (w == nullptr) {

@@ -20,9 +20,9 @@ if [ -n "$dpi" ]; then
     echo "     at $dpi DPI"
 fi
 recorder_start
-# An ordinary window of four coloured squares, 80 x 80 at (800, 600), beside the main
-# dialog (also at 144 DPI), for the whole test.
-rig_desktop_background ./pemlo_e2e_driver.exe still 800 600 80 80 280000 >/dev/null
+# An ordinary window of four coloured squares, 80 x 80 at (860, 600), beside the main
+# dialog (also at 144 DPI, where the dialog reaches x = 800), for the whole test.
+rig_desktop_background ./pemlo_e2e_driver.exe still 860 600 80 80 280000 >/dev/null
 sleep 1.5
 
 # The four area fields and the two output size fields, in that order.
@@ -52,6 +52,7 @@ before=$(fields)
 echo "     fields before: $before"
 check "the overlay covers the screen" equals "$(open_picker)" "0 0 1024 768"
 check "the main dialog is hidden meanwhile" equals "$(drv shown)" "0"
+check "the overlay has the keyboard" equals "$(drv foreground)" "Select area"
 xdotool mousemove 300 300
 sleep 0.2
 xdotool key Escape
@@ -92,18 +93,18 @@ picker_gone
 check "drag up and left: the same rectangle" equals "$(fields)" "100 120 320 240 320 240"
 
 open_picker >/dev/null
-xdotool mousemove 840 640
+xdotool mousemove 900 640
 sleep 0.3
 xdotool click 1
 check "a click closes the overlay" picker_gone
-check "a click picks the window under the pointer" equals "$(fields)" "800 600 80 80 80 80"
+check "a click picks the window under the pointer" equals "$(fields)" "860 600 80 80 80 80"
 
-# Record the area dragged around the pattern: (760, 560) to (920, 680), 160 x 120, with
+# Record the area dragged around the pattern: (820, 560) to (980, 680), 160 x 120, with
 # the pattern's top-left corner at (40, 40) in it and its bottom row the area's last.
 open_picker >/dev/null
-drag 760 560 920 680
+drag 820 560 980 680
 picker_gone
-check "the area around the pattern" equals "$(fields)" "760 560 160 120 160 120"
+check "the area around the pattern" equals "$(fields)" "820 560 160 120 160 120"
 drv set 123 'C:\area.flv'
 if [ "$(drv check 160)" = 1 ]; then
     drv click 160
