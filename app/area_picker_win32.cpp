@@ -126,7 +126,7 @@ struct Picture {
 struct Picker {
     int width = 0;
     int height = 0;
-    int scale = 1;  // whole multiples of 96 DPI, for the frame's thickness
+    int scale = 1;   // whole multiples of 96 DPI, for the frame's thickness
     Picture screen;  // the screen as it was
     Picture dimmed;  // the same, darker
     Picture canvas;  // what the overlay shows, composed before each paint
@@ -208,7 +208,7 @@ void compose(Picker& p) {
         const int gap = 4 * p.scale;
         const int below = shown.top + shown.height + gap;
         const int labelHeight = textBoxHeight(p);
-        const int y = below + labelHeight <= p.height ? below
+        const int y = below + labelHeight <= p.height      ? below
                       : shown.top - gap - labelHeight >= 0 ? shown.top - gap - labelHeight
                                                            : shown.top + gap;
         drawTextBox(p, label.c_str(), shown.left, y);
@@ -254,7 +254,8 @@ void finishPress(Picker& p, ScreenPoint release) {
 LRESULT CALLBACK pickerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* p = reinterpret_cast<Picker*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (p == nullptr) {

@@ -201,8 +201,8 @@ int runStill(int x, int y, int w, int h, int ms) {
     wc.lpszClassName = "PemloTestStill";
     wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
     RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "still", WS_POPUP | WS_VISIBLE, x, y, w,
-                                  h, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "still", WS_POPUP | WS_VISIBLE, x, y, w, h,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
     if (window == nullptr) {
         return fail("cannot create the still window");
     }

@@ -112,6 +112,9 @@ fi
 xdotool mousemove 1000 20
 sleep 0.3
 check "recording after F2" press_start
+drv click 170
+sleep 0.5
+check "no picking while recording" drv window-gone "Select area" 0
 sleep 1.5
 xdotool key F3
 check "progress dialog opened" drv wait-progress 5000
