@@ -46,6 +46,19 @@ drag() {
     sleep 0.3
 }
 picker_gone() { drv window-gone "Select area" 3000; }
+# Escape until the overlay goes; a key sent to the virtual desktop is now and then lost
+# (see the rig's notes), so at most three presses.
+press_escape() {
+    local n
+    for n in 1 2 3; do
+        xdotool key Escape
+        if drv window-gone "Select area" 1000 2>/dev/null; then
+            [ "$n" = 1 ] || echo "     Escape pressed $n times"
+            return 0
+        fi
+    done
+    return 1
+}
 picker_stays() { sleep 0.5; ! drv window-gone "Select area" 0 2>/dev/null; }
 
 before=$(fields)
@@ -55,8 +68,7 @@ check "the main dialog is hidden meanwhile" equals "$(drv shown)" "0"
 check "the overlay has the keyboard" equals "$(drv foreground)" "Select area"
 xdotool mousemove 300 300
 sleep 0.2
-xdotool key Escape
-check "Escape closes the overlay" picker_gone
+check "Escape closes the overlay" press_escape
 check "the main dialog is back" equals "$(drv shown)" "1"
 check "Escape changes nothing" equals "$(fields)" "$before"
 check "still Full Screen after Escape" equals "$(drv check 101)" "1"
@@ -71,8 +83,7 @@ drag 200 200 260 202
 check "a drag 2 pixels high is not taken" picker_stays
 drag 200 200 202 260
 check "nor one 2 pixels wide" picker_stays
-xdotool key Escape
-picker_gone
+press_escape
 check "the thin drags changed nothing" equals "$(fields)" "$before"
 
 open_picker >/dev/null
