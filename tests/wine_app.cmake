@@ -20,9 +20,9 @@ endif()
 if(PEMLO_WINDOWS_BIN)
     # "Select area..." with the real pointer, at 96 DPI and on a display scaled to 150 %.
     add_test(NAME wine_app_e2e_select
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN})
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN})
     add_test(NAME wine_app_e2e_select_144dpi
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN} 144)
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN} 144)
     set_tests_properties(wine_app_e2e_select wine_app_e2e_select_144dpi PROPERTIES
         LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
