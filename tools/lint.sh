@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Format check on all C++ sources; clang-tidy on the portable ones.
+# Format check on all C++ sources; clang-tidy on the portable ones; ShellCheck on every
+# shell script.
 set -euo pipefail
 build="$1"
 mapfile -t all < <(git ls-files '*.cpp' '*.h')
@@ -17,4 +18,9 @@ if [ ! -x "$page_tests/node_modules/.bin/eslint" ]; then
 fi
 (cd resources/player && "../../$page_tests/node_modules/.bin/eslint" --config eslint.config.js \
   --max-warnings 0 inflate.js screen_video.js adpcm.js flv.js player.js)
-echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts linted"
+# Every shell script: the *.sh files and those that start with a shell's #! line. The
+# files they source are followed from each script's own folder.
+mapfile -t shells < <({ git ls-files '*.sh'; git grep -l -E '^#!.*[/ ](bash|sh)( |$)'; } | sort -u)
+shellcheck -x --source-path=SCRIPTDIR "${shells[@]}"
+echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts" \
+  "linted, ${#shells[@]} shell scripts checked"
