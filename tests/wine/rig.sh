@@ -157,9 +157,10 @@ rig_start_sound() {
     rig_fail "pulseaudio did not start (see $dir/pulse.log)"
 }
 
-# Points `wine`, `wineboot` and `wineserver` at the loader of PEMLO_WINE_ARCH. With
-# 64, the commands of the Wine packages would pick the 32-bit loader as soon as it is
-# installed, runnable or not: small commands in RIG_WORK/bin go first on PATH instead.
+# Points `wine` and `wineboot` at the loader of PEMLO_WINE_ARCH (`wineserver` is the
+# 64-bit server either way). With 64, the commands of the Wine packages would pick the
+# 32-bit loader as soon as it is installed, runnable or not: small commands in
+# RIG_WORK/bin go first on PATH instead.
 rig_choose_loader() {
     if [ -z "${PEMLO_WINE_ARCH:-}" ]; then
         PEMLO_WINE_ARCH=$(bash "$RIG_HERE/../../tools/wine-arch.sh" | cut -d' ' -f1)
