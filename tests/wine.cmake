@@ -10,8 +10,10 @@ set(PEMLO_WINDOWS_D3D_BIN "" CACHE PATH "Windows build capturing with Direct3D 9
 if(NOT DEFINED PEMLO_WINE_ARCH)
     execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/tools/wine-arch.sh
         OUTPUT_VARIABLE probe OUTPUT_STRIP_TRAILING_WHITESPACE)
-    string(REGEX REPLACE " .*" "" arch "${probe}")
-    string(REGEX REPLACE "^[^ ]* " "" why "${probe}")
+    string(FIND "${probe}" " " space)
+    string(SUBSTRING "${probe}" 0 ${space} arch)
+    math(EXPR space "${space} + 1")
+    string(SUBSTRING "${probe}" ${space} -1 why)
     set(PEMLO_WINE_ARCH "${arch}" CACHE STRING "Wine loader of the tests: 32, 64 or none")
     set(PEMLO_WINE_WHY "${why}" CACHE STRING "Why that loader")
 endif()

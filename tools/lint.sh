@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Format check on all C++ sources; clang-tidy on the portable ones.
+# Format check on all C++ sources; clang-tidy on the portable ones; ShellCheck on every
+# shell script.
 set -euo pipefail
 build="$1"
 mapfile -t all < <(git ls-files '*.cpp' '*.h')
@@ -24,5 +25,9 @@ if [ ! -d tools/ruff/node_modules/@astral-sh/ruff-wasm-nodejs ]; then
 fi
 mapfile -t python < <(git ls-files '*.py')
 node tools/ruff/ruff.js "${python[@]}"
-echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts linted," \
-  "${#python[@]} Python files checked by Ruff"
+# Every shell script: the *.sh files and those that start with a shell's #! line. The
+# files they source are followed from each script's own folder.
+mapfile -t shells < <({ git ls-files '*.sh'; git grep -l -E '^#!.*[/ ](bash|sh)( |$)'; } | sort -u)
+shellcheck -x --source-path=SCRIPTDIR "${shells[@]}"
+echo "lint: ${#all[@]} files formatted, ${#portable[@]} portable files analysed, page scripts" \
+  "linted, ${#python[@]} Python files checked by Ruff, ${#shells[@]} shell scripts checked"

@@ -43,6 +43,7 @@ try_loader() {
         return 0
     fi
     # Through bash: timeout alone would hand a refused binary to /bin/sh as a script.
+    # shellcheck disable=SC2016  # $0 is expanded by that inner bash
     if out=$(timeout 30 bash -c '"$0" --version' "$1" 2>&1) && [ -n "$out" ]; then
         return 0
     fi

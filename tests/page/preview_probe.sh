@@ -8,6 +8,7 @@ resources=${2:?usage: preview_probe.sh preview_probe.exe resources}
 [ -f "$exe" ] || { echo "missing $exe (build the Windows configurations first)" >&2; exit 1; }
 export RIG_SOUND=0
 here=$(cd "$(dirname "$0")/../wine" && pwd)
+# shellcheck source=../wine/rig.sh
 source "$here/rig.sh"
 rig_start
 cp "$exe" "$RIG_WORK/"

@@ -63,7 +63,7 @@ publish_case() {  # NAME WIDTH HEIGHT [LIMIT]
   local dir="$work/$1"
   mkdir -p "$dir/page"
   "$publish" "$dir/page" "$2" "$3" "$dir/rec.flv" "$dir/rec.bmp" \
-    "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" ${4:-} >/dev/null
+    "$resources/preview_page_crlf.html" "$resources/PemloPreview.swf" ${4:+"$4"} >/dev/null
   ffmpeg -v error -i "$dir/rec.flv" -fps_mode passthrough -f rawvideo -pix_fmt rgb24 "$dir/ref.rgb"
   if ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$dir/rec.flv" |
     grep -q adpcm_swf; then

@@ -30,7 +30,6 @@ e2e_start() {
     cd "$RIG_WORK" || exit 1
     export PEMLO_DESKTOP=$RIG_NAME
     # The virtual desktop comes up with a first program; the driver waits in it.
-    RECORDER_PID=""
 }
 
 # One driver command; its output on standard output.
@@ -41,7 +40,7 @@ drv() {
 
 # Starts the recorder in the virtual desktop and waits for its main dialog.
 recorder_start() {
-    RECORDER_PID=$(rig_desktop_background ./PemloRecorder.exe)
+    rig_desktop_background ./PemloRecorder.exe >/dev/null
     drv wait-main 20000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
     # The first key after start-up can be lost; send a harmless one.
     xdotool key shift
@@ -51,8 +50,8 @@ recorder_start() {
 # F2 until the recorder reports "Recording..." (a key sent right after start-up is
 # sometimes lost); at most three presses.
 press_start() {
-    local n
-    for n in 1 2 3; do
+    local _
+    for _ in 1 2 3; do
         xdotool key F2
         sleep 0.4
         [ "$(drv status)" = "Recording..." ] && return 0
@@ -83,7 +82,7 @@ recorder_gone_here() {
         left=""
         for pid in $(pgrep -f 'PemloRecorder\.exe'); do
             if [ "$(ps -o stat= -p "$pid" | cut -c1)" != Z ] &&
-                tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+                tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
                 left="$left $pid"
             fi
         done

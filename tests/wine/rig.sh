@@ -79,8 +79,8 @@ rig_start_display() {
     Xvfb -displayfd 3 -screen 0 "${RIG_SIZE}x24" -nolisten tcp -noreset \
         3>"$numfile" >"$RIG_WORK/xvfb.log" 2>&1 &
     RIG_XVFB_PID=$!
-    local tries n
-    for tries in $(seq 1 100); do
+    local _ n
+    for _ in $(seq 1 100); do
         if ! kill -0 "$RIG_XVFB_PID" 2>/dev/null; then
             break
         fi
@@ -141,8 +141,8 @@ rig_start_sound() {
         >"$dir/pulse.log" 2>&1 &
     RIG_PULSE_PID=$!
     export PULSE_SERVER="unix:$dir/native"
-    local tries
-    for tries in $(seq 1 50); do
+    local _
+    for _ in $(seq 1 50); do
         if ! kill -0 "$RIG_PULSE_PID" 2>/dev/null; then
             break
         fi
@@ -157,9 +157,10 @@ rig_start_sound() {
     rig_fail "pulseaudio did not start (see $dir/pulse.log)"
 }
 
-# Points `wine`, `wineboot` and `wineserver` at the loader of PEMLO_WINE_ARCH. With
-# 64, the commands of the Wine packages would pick the 32-bit loader as soon as it is
-# installed, runnable or not: small commands in RIG_WORK/bin go first on PATH instead.
+# Points `wine` and `wineboot` at the loader of PEMLO_WINE_ARCH (`wineserver` is the
+# 64-bit server either way). With 64, the commands of the Wine packages would pick the
+# 32-bit loader as soon as it is installed, runnable or not: small commands in
+# RIG_WORK/bin go first on PATH instead.
 rig_choose_loader() {
     if [ -z "${PEMLO_WINE_ARCH:-}" ]; then
         PEMLO_WINE_ARCH=$(bash "$RIG_HERE/../../tools/wine-arch.sh" | cut -d' ' -f1)

@@ -22,7 +22,7 @@ esac
 echo "$build: $why"
 # The loader chosen when the tests were configured must still run.
 if ! bash -c '"$0" --version' "$loader" >/dev/null 2>&1; then
-    echo "FAIL: $loader does not run on this machine (any more): configure again (make native)"
+    echo "FAIL: $loader does not run on this machine (make native configures the tests for the loader that does)"
     exit 1
 fi
 export PEMLO_WINE_ARCH=$arch RIG_ROOT=$rig_root
