@@ -17,14 +17,20 @@ player=$!
 sleep 0.5
 start=$(date +%s.%N)
 check "recording after F2" press_start
-# The pattern travels, then rests at (260, 200) for the last 1.5 s; the mouse moves too.
-rig_desktop_background ./pemlo_e2e_driver.exe pattern 110 110 260 200 3000 2500 >/dev/null
+# The pattern travels for 3 s, then rests at (260, 200); the mouse moves too. A busy
+# machine can start the pattern's program late, so the stop waits until it has come to
+# rest and a few frames have shown it there.
+rig_desktop_background ./pemlo_e2e_driver.exe pattern 110 110 260 200 3000 20000 >/dev/null
 for x in 150 200 250 300 350; do
     xdotool mousemove "$x" 150
     sleep 0.5
 done
 xdotool mousemove 900 700
-sleep 2.5
+for _ in $(seq 1 40); do
+    [ "$(drv wait-window pattern 2000 2>/dev/null)" = "260 200 340 280" ] && break
+    sleep 0.25
+done
+sleep 1.0
 xdotool key F3
 stop=$(date +%s.%N)
 wait "$player" 2>/dev/null
