@@ -393,31 +393,42 @@ int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame) {
     return 1;
 }
 
-int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
-                      std::string& description) {
+namespace {
+
+// Reads the header of `index` from its start: the area and the description.
+bool readIndexHeader(File& index, CaptureArea& area, std::string& description) {
     description.clear();
-    if (file == nullptr || !index.seek(0) || !file->seek(0)) {
-        return 0;
-    }
     std::vector<unsigned char> header;
-    CaptureArea area;
     uint32_t descriptionLength = 0;
-    if (!readAll(index, header, kSpoolHeaderFixedBytes) ||
+    if (!index.seek(0) || !readAll(index, header, kSpoolHeaderFixedBytes) ||
         !spoolIndexHeaderStart(header.data(), area, descriptionLength)) {
-        return 0;
+        return false;
     }
     std::vector<unsigned char> rest;
     if (!readAll(index, rest, descriptionLength + 4)) {
-        return 0;
+        return false;
     }
     header.insert(header.end(), rest.begin(), rest.end() - 4);
     if (!spoolIndexHeaderIntact(header.data(), static_cast<uint32_t>(header.size()),
                                 getLe32(&rest[descriptionLength]))) {
-        return 0;
+        return false;
     }
     description.assign(reinterpret_cast<const char*>(rest.data()), descriptionLength);
-    if (area.left < 0 || area.top < 0 || area.width < 1 || area.height < 1 ||
-        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight) {
+    return area.left >= 0 && area.top >= 0 && area.width >= 1 && area.height >= 1 &&
+           area.width <= kMaxCaptureWidth && area.height <= kMaxCaptureHeight;
+}
+
+}  // namespace
+
+int spoolReadDescription(File& index, std::string& description) {
+    CaptureArea area;
+    return readIndexHeader(index, area, description) ? 1 : 0;
+}
+
+int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
+                      std::string& description) {
+    CaptureArea area;
+    if (file == nullptr || !file->seek(0) || !readIndexHeader(index, area, description)) {
         return 0;
     }
 
@@ -427,6 +438,10 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     spool.top = static_cast<uint32_t>(area.top);
     spool.grid = tileGridFor(static_cast<uint32_t>(area.width), static_cast<uint32_t>(area.height));
     spool.count = 0;
+    // The largest frame the writer can produce for this rectangle: every tile listed.
+    const uint64_t largestRaw =
+        uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
+    const uint64_t largestBlock = compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
     std::vector<unsigned char> cursor;
     std::vector<unsigned char> block;
     for (;;) {
@@ -442,7 +457,9 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
         if (number != static_cast<uint32_t>(spool.count) || record.cursorBlockSize == 0 ||
             record.cursorBlockSize < -1 ||
             record.cursorBlockSize > static_cast<int32_t>(kCursorBlockBound) ||
-            record.frameBlockSize < 0 || !growIndex(spool, spool.count + 1)) {
+            record.frameBlockSize < 0 || uint64_t{record.rawSize} > largestRaw ||
+            static_cast<uint64_t>(record.frameBlockSize) > largestBlock ||
+            !growIndex(spool, spool.count + 1)) {
             break;
         }
         const uint32_t cursorSize =
@@ -549,6 +566,15 @@ int32_t spoolFrameCount(const FrameSpool& spool) {
 
 int32_t spoolRecordedFrames(const FrameSpool& spool) {
     return spool.reading != 0 ? spool.total : spool.count;
+}
+
+uint64_t spoolDurationMs(const FrameSpool& spool) {
+    uint64_t sum = 0;
+    const int32_t frames = spoolRecordedFrames(spool);
+    for (int32_t i = 0; i < frames && spool.index != nullptr; ++i) {
+        sum += spool.index[i].durationMs;
+    }
+    return sum;
 }
 
 uint32_t spoolFirstGrabMs(const FrameSpool& spool) {

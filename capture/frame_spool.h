@@ -156,6 +156,8 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
 // kept; `file` is kept on success only.
 int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
                       std::string& description);
+// Reads only the description from the header of `index`. 1 when the header is intact.
+int spoolReadDescription(File& index, std::string& description);
 
 // Records one frame: copies the display, draws the cursor, finds the tiles of the
 // capture rectangle that changed, compresses the cursor and those tiles at zlib level 1
@@ -190,6 +192,10 @@ int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame);
 int32_t spoolFrameCount(const FrameSpool& spool);
 // Frames recorded so far (or, once reading has begun, in the spool).
 int32_t spoolRecordedFrames(const FrameSpool& spool);
+// The sum of the frames' durations in milliseconds (the last one counts once its
+// duration is known: from the first read on, or for a spool opened with
+// spoolOpenRecorded).
+uint64_t spoolDurationMs(const FrameSpool& spool);
 // The clock reading of the first frame's grab (0 without frames): the video's time zero.
 uint32_t spoolFirstGrabMs(const FrameSpool& spool);
 // Asks the system to put the spool and its index on the disk. 1 on success or when there
