@@ -438,6 +438,8 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     spool.top = static_cast<uint32_t>(area.top);
     spool.grid = tileGridFor(static_cast<uint32_t>(area.width), static_cast<uint32_t>(area.height));
     spool.count = 0;
+    spool.total = 0;
+    spool.reading = 0;
     // The largest frame the writer can produce for this rectangle: every tile listed.
     const uint64_t largestRaw =
         uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
@@ -598,9 +600,6 @@ int captureRelease(FrameSpool& spool) {
         spool.file->close();
         spool.file.reset();
     }
-    spool.count = 0;
-    spool.total = 0;
-    spool.reading = 0;
     std::free(spool.readBuffer);
     spool.readBuffer = nullptr;
     spool.readCapacity = 0;

@@ -205,8 +205,8 @@ int spoolFlush(FrameSpool& spool);
 int spoolIsBusy(const FrameSpool& spool);
 
 // Closes the spool file and its index (they stay on disk), frees the buffers and
-// releases the source's display objects. The index in memory and the busy flag are
-// kept. Returns 1.
+// releases the source's display objects. The index in memory (so spoolRecordedFrames) and
+// the busy flag are kept. Returns 1.
 int captureRelease(FrameSpool& spool);
 
 }  // namespace pemlo
