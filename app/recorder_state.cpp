@@ -56,6 +56,12 @@ ProgressButtonAction progressButtonAction(const RecorderState& state) {
     return {processing ? 0 : 1, processing ? 1 : 0};
 }
 
+int keepsSpools(const RecorderState& state, int framesRecorded, int deleteOutput) {
+    return framesRecorded > 0 && !deleteOutput && recorderPhase(state) != RecorderPhase::Finished
+               ? 1
+               : 0;
+}
+
 const char* statusText(RecorderPhase phase) {
     switch (phase) {
         case RecorderPhase::Recording:

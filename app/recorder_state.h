@@ -48,6 +48,12 @@ struct ProgressButtonAction {
 };
 ProgressButtonAction progressButtonAction(const RecorderState& state);
 
+// Whether the tear-down keeps the recording's spools for the next start: only when
+// frames were recorded and the recording ends without its finished video and without a
+// cancel (a failure, the program closed while recording or processing). A finished
+// video, a cancel and a start that recorded nothing delete them.
+int keepsSpools(const RecorderState& state, int framesRecorded, int deleteOutput);
+
 // The status bar text of a phase.
 const char* statusText(RecorderPhase phase);
 

@@ -33,6 +33,11 @@ inline constexpr int kIdProgressText = 154;
 inline constexpr UINT kMsgWorkerFailed = WM_APP + 1;    // to the progress dialog
 inline constexpr UINT kMsgWorkerFinished = WM_APP + 2;  // sent to the progress dialog
 inline constexpr UINT_PTR kSoundWaitTimer = 1;          // on the progress dialog
+inline constexpr UINT kMsgOfferRecovery = WM_APP + 3;   // posted to the main dialog at its start
+
+// How often the spools are put on the disk itself while recording: what a power cut
+// can take at most (a killed process loses nothing the system already holds).
+inline constexpr DWORD kSpoolFlushIntervalMs = 2000;
 
 struct Recorder {
     HINSTANCE instance = nullptr;
@@ -55,6 +60,10 @@ struct Recorder {
     // Set when the recording is being torn down; the worker's progress updates stop.
     std::atomic<int> cancelled{0};
     DWORD soundWaitStart = 0;
+    // The folder of this recording's spools (empty until the start makes it), and when
+    // they were last put on the disk.
+    std::string recordingFolder;
+    DWORD lastFlushMs = 0;
     DWORD workerThreadId = 0;
     // The progress dialog's preview picture.
     HBITMAP previewBitmap = nullptr;
@@ -84,5 +93,23 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
 DWORD WINAPI outputWorker(LPVOID progressDialog);
 int tearDownRecorder(HWND window, int deleteOutput);
 LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
+// Hands a stopped (or recovered) recording to the progress dialog and its worker.
+void runOutputPhase(HWND dialog);
+
+// Recordings that never finished (recovery_win32.cpp). The per-user folder that holds
+// every recording's folder ("%LOCALAPPDATA%\Pemlo Recorder\Recordings"), made when
+// missing; empty when it cannot be.
+std::string recordingsFolder();
+// A new folder for one recording in it; empty on failure.
+std::string createRecordingFolder();
+// Deletes a recording's spools and its folder.
+void deleteRecording(const std::string& folder);
+// What identifies an open file (volume and file index), to know it again later.
+std::string outputFileId(HANDLE file);
+// The local time as "2026-12-07 23:14:05".
+std::string localTimeText();
+// Asks about every recording an earlier run left, newest first. 1 when one is being
+// made into its video (the program then ends as after any recording), 0 otherwise.
+int offerRecoveries(HWND dialog);
 
 }  // namespace pemlo

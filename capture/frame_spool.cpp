@@ -1,13 +1,17 @@
 // The frame spool: recording appends zlib blocks to the spool file and one FrameRecord
-// per frame to the in-memory index; reading replays them in order and checks every
-// block (count read, zlib result, inflated length and tile list).
+// per frame to the index (in memory, and on disk with a crc32 when there is an index
+// file); reading replays them in order and checks every block (count read, zlib result,
+// inflated length and tile list).
 #include "capture/frame_spool.h"
 
 #include <zlib.h>
 
+#include "capture/spool_index.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace pemlo {
 namespace {
@@ -75,9 +79,15 @@ bool readBlock(FrameSpool& spool, int32_t size) {
 
 // Frees what only recording needs.
 void releaseWriting(FrameSpool& spool) {
-    std::free(spool.scratch);
-    spool.scratch = nullptr;
-    spool.scratchCapacity = 0;
+    std::free(spool.pending.cursorBlock);
+    spool.pending.cursorBlock = nullptr;
+    std::free(spool.pending.frameBlock);
+    spool.pending.frameBlock = nullptr;
+    spool.pending.frameCapacity = 0;
+    if (spool.indexFile != nullptr) {
+        spool.indexFile->close();
+        spool.indexFile.reset();
+    }
     std::free(spool.previous);
     spool.previous = nullptr;
     std::free(spool.changed);
@@ -133,10 +143,10 @@ bool unpackTiles(const TileGrid& grid, SpoolFrame& frame, uint32_t count, uint32
     return true;
 }
 
-// Finds the changed tiles of one grab and appends them as a frame block; fills the
-// record's tile count and raw size. Bytes written, 0 when no tile changed, or -1.
-int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
-                               FrameRecord& record) {
+// Finds the changed tiles of one grab and compresses them as the pending frame's block;
+// fills the record's tile count and raw size. 1, also when no tile changed, or 0.
+int spoolCompressChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch) {
+    FrameRecord& record = spool.pending.record;
     const TileGrid& grid = spool.grid;
     const uint64_t area = uint64_t{grid.width} * grid.height;
     const bool first = spool.previous == nullptr;
@@ -144,7 +154,7 @@ int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uin
         spool.previous = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(area * 4)));
         spool.changed = static_cast<unsigned char*>(std::malloc(grid.count()));
         if (spool.previous == nullptr || spool.changed == nullptr) {
-            return -1;
+            return 0;
         }
     }
     const uint32_t count = findChangedTiles(grid, rows, pitch, spool.previous, spool.changed,
@@ -152,16 +162,25 @@ int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uin
     record.tileCount = count;
     if (count == 0) {
         record.rawSize = 0;
-        return 0;
+        record.frameBlockSize = 0;
+        return 1;
     }
     const size_t size = packedTilesSize(grid, spool.changed);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
         !growBuffer(spool.packed, spool.packedCapacity, static_cast<uint32_t>(size))) {
-        return -1;
+        return 0;
     }
     packChangedTiles(grid, rows, pitch, spool.changed, spool.packed);
-    record.rawSize = static_cast<uint32_t>(size);
-    return spoolWriteFrameBlock(spool, spool.packed, static_cast<int32_t>(size));
+    return spoolCompressTiles(spool.pending, spool.packed, static_cast<int32_t>(size));
+}
+
+bool writeAll(File& file, const unsigned char* data, uint32_t size) {
+    return size == 0 || file.write(data, size) == size;
+}
+
+bool readAll(File& file, std::vector<unsigned char>& into, uint32_t size) {
+    into.resize(size);
+    return size == 0 || file.read(into.data(), size) == int64_t{size};
 }
 
 }  // namespace
@@ -171,8 +190,12 @@ FrameSpool::~FrameSpool() {
     std::free(previous);
     std::free(changed);
     std::free(packed);
-    std::free(scratch);
     std::free(readBuffer);
+}
+
+SpoolPendingFrame::~SpoolPendingFrame() {
+    std::free(cursorBlock);
+    std::free(frameBlock);
 }
 
 SpoolFrame::~SpoolFrame() {
@@ -180,15 +203,38 @@ SpoolFrame::~SpoolFrame() {
     std::free(data);
 }
 
-int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area) {
-    return spoolOpenFile(spool, source, createTemporaryFile(kFrameSpoolName), area);
+int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area,
+              const std::string& folder, const std::string& description) {
+    FilePtr file = createKeptFile(folder + "/" + kFrameSpoolName);
+    if (file == nullptr) {
+        return 0;
+    }
+    FilePtr index = createKeptFile(folder + "/" + kFrameIndexName);
+    if (index == nullptr) {
+        return 0;
+    }
+    return spoolOpenFiles(spool, source, std::move(file), std::move(index), area, description);
 }
 
 int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const CaptureArea& area) {
+    return spoolOpenFiles(spool, source, std::move(file), nullptr, area, std::string());
+}
+
+int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePtr index,
+                   const CaptureArea& area, const std::string& description) {
     if (file == nullptr || area.left < 0 || area.top < 0 || area.width < 1 || area.height < 1 ||
-        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight) {
+        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight ||
+        description.size() > kSpoolDescriptionMax) {
         return 0;
     }
+    if (index != nullptr) {
+        const std::vector<unsigned char> header = spoolIndexHeader(area, description);
+        if (!writeAll(*index, header.data(), static_cast<uint32_t>(header.size())) ||
+            !index->flush()) {
+            return 0;
+        }
+    }
+    spool.indexFile = std::move(index);
     spool.file = std::move(file);
     spool.source = &source;
     spool.count = 0;
@@ -223,14 +269,9 @@ int spoolRecordFrame(FrameSpool& spool) {
         uint64_t{image.width} * 4 > image.pitch) {
         return failLocked(spool);
     }
-    FrameRecord& record = spool.index[spool.count];
+    FrameRecord& record = spool.pending.record;
     record = FrameRecord{};
-
-    const uint32_t now = source.nowMs();
-    if (spool.count > 0) {
-        spool.index[spool.count - 1].durationMs = static_cast<uint16_t>(now - spool.lastGrabMs);
-    }
-    spool.lastGrabMs = now;
+    record.grabMs = source.nowMs();
 
     CursorState cursor;
     if (!source.queryCursor(cursor)) {
@@ -240,11 +281,9 @@ int spoolRecordFrame(FrameSpool& spool) {
     // this frame without one rather than ending the recording.
     const unsigned char* cursorImage = cursor.showing == 1 ? source.drawCursor() : nullptr;
     if (cursorImage != nullptr) {
-        const int32_t written = spoolWriteCursorBlock(spool, cursorImage);
-        if (written <= 0) {
+        if (!spoolCompressCursor(spool.pending, cursorImage)) {
             return failLocked(spool);
         }
-        record.cursorBlockSize = written;
         int32_t hotX = 0;
         int32_t hotY = 0;
         int64_t x = cursor.x;
@@ -255,47 +294,47 @@ int spoolRecordFrame(FrameSpool& spool) {
         }
         record.cursorX = static_cast<uint16_t>(static_cast<uint64_t>(x) & 0xFFFF);
         record.cursorY = static_cast<uint16_t>(static_cast<uint64_t>(y) & 0xFFFF);
-    } else {
-        record.cursorBlockSize = -1;
     }
 
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
-    const int32_t frameBytes = spoolWriteChangedTiles(spool, rows, image.pitch, record);
-    if (frameBytes < 0) {
+    if (!spoolCompressChangedTiles(spool, rows, image.pitch)) {
         return failLocked(spool);
     }
-    record.frameBlockSize = frameBytes;
-
     if (!source.unlockFrame()) {
         captureRelease(spool);
         return 0;
     }
+    if (!spoolAppendFrame(spool, spool.pending)) {
+        captureRelease(spool);
+        return 0;
+    }
     source.frameDone();
-    spool.count += 1;
     spool.busy = 0;
     return 1;
 }
 
-int32_t spoolWriteCursorBlock(FrameSpool& spool, const unsigned char* cursorImage) {
-    if (cursorImage == nullptr || spool.file == nullptr ||
-        !growBuffer(spool.scratch, spool.scratchCapacity, kCursorBlockBound)) {
-        return -1;
+int spoolCompressCursor(SpoolPendingFrame& frame, const unsigned char* cursorImage) {
+    if (cursorImage == nullptr) {
+        return 0;
+    }
+    if (frame.cursorBlock == nullptr) {
+        frame.cursorBlock = static_cast<unsigned char*>(std::malloc(kCursorBlockBound));
+        if (frame.cursorBlock == nullptr) {
+            return 0;
+        }
     }
     uLongf n = kCursorBlockBound;
-    if (compress2(spool.scratch, &n, cursorImage, kCursorImageBytes, 1) != Z_OK) {
-        return -1;
+    if (compress2(frame.cursorBlock, &n, cursorImage, kCursorImageBytes, 1) != Z_OK) {
+        return 0;
     }
-    const auto size = static_cast<uint32_t>(n);
-    if (spool.file->write(spool.scratch, size) != size) {
-        return -1;
-    }
-    return static_cast<int32_t>(size);
+    frame.record.cursorBlockSize = static_cast<int32_t>(n);
+    return 1;
 }
 
-int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int32_t length) {
-    if (pixels == nullptr || length <= 0 || spool.file == nullptr) {
-        return -1;
+int spoolCompressTiles(SpoolPendingFrame& frame, const unsigned char* packed, int32_t length) {
+    if (packed == nullptr || length <= 0) {
+        return 0;
     }
     // zlib documents length x 1.001 + 12 as enough for compress2; compressBound covers
     // the small blocks where that rule falls short.
@@ -305,18 +344,150 @@ int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int
         bound = zlibBound;
     }
     if (bound > std::numeric_limits<int32_t>::max() ||
-        !growBuffer(spool.scratch, spool.scratchCapacity, static_cast<uint32_t>(bound))) {
-        return -1;
+        !growBuffer(frame.frameBlock, frame.frameCapacity, static_cast<uint32_t>(bound))) {
+        return 0;
     }
     auto n = static_cast<uLongf>(bound);
-    if (compress2(spool.scratch, &n, pixels, static_cast<uLong>(length), 1) != Z_OK) {
-        return -1;
+    if (compress2(frame.frameBlock, &n, packed, static_cast<uLong>(length), 1) != Z_OK) {
+        return 0;
     }
-    const auto size = static_cast<uint32_t>(n);
-    if (spool.file->write(spool.scratch, size) != size) {
-        return -1;
+    frame.record.frameBlockSize = static_cast<int32_t>(n);
+    frame.record.rawSize = static_cast<uint32_t>(length);
+    return 1;
+}
+
+int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame) {
+    const FrameRecord& record = frame.record;
+    if (spool.file == nullptr || spool.reading != 0 || !growIndex(spool, spool.count + 1) ||
+        record.cursorBlockSize == 0 || record.cursorBlockSize < -1 ||
+        record.frameBlockSize < 0 ||
+        (record.cursorBlockSize > 0 && frame.cursorBlock == nullptr) ||
+        (record.frameBlockSize > 0 && frame.frameBlock == nullptr)) {
+        return 0;
     }
-    return static_cast<int32_t>(size);
+    const uint32_t cursorSize =
+        record.cursorBlockSize > 0 ? static_cast<uint32_t>(record.cursorBlockSize) : 0;
+    const auto frameSize = static_cast<uint32_t>(record.frameBlockSize);
+    if (!writeAll(*spool.file, frame.cursorBlock, cursorSize) ||
+        !writeAll(*spool.file, frame.frameBlock, frameSize)) {
+        return 0;
+    }
+    if (spool.indexFile != nullptr) {
+        const auto number = static_cast<uint32_t>(spool.count);
+        unsigned char bytes[kSpoolRecordBytes];
+        spoolEncodeRecord(record, number,
+                          spoolRecordCrc(record, number, frame.cursorBlock, cursorSize,
+                                         frame.frameBlock, frameSize),
+                          bytes);
+        if (!writeAll(*spool.indexFile, bytes, kSpoolRecordBytes)) {
+            return 0;
+        }
+    }
+    if (spool.count > 0) {
+        spool.index[spool.count - 1].durationMs =
+            static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
+    }
+    spool.index[spool.count] = record;
+    spool.lastGrabMs = record.grabMs;
+    spool.count += 1;
+    return 1;
+}
+
+namespace {
+
+// Reads the header of `index` from its start: the area and the description.
+bool readIndexHeader(File& index, CaptureArea& area, std::string& description) {
+    description.clear();
+    std::vector<unsigned char> header;
+    uint32_t descriptionLength = 0;
+    if (!index.seek(0) || !readAll(index, header, kSpoolHeaderFixedBytes) ||
+        !spoolIndexHeaderStart(header.data(), area, descriptionLength)) {
+        return false;
+    }
+    std::vector<unsigned char> rest;
+    if (!readAll(index, rest, descriptionLength + 4)) {
+        return false;
+    }
+    header.insert(header.end(), rest.begin(), rest.end() - 4);
+    if (!spoolIndexHeaderIntact(header.data(), static_cast<uint32_t>(header.size()),
+                                getLe32(&rest[descriptionLength]))) {
+        return false;
+    }
+    description.assign(reinterpret_cast<const char*>(rest.data()), descriptionLength);
+    return area.left >= 0 && area.top >= 0 && area.width >= 1 && area.height >= 1 &&
+           area.width <= kMaxCaptureWidth && area.height <= kMaxCaptureHeight;
+}
+
+}  // namespace
+
+int spoolReadDescription(File& index, std::string& description) {
+    CaptureArea area;
+    return readIndexHeader(index, area, description) ? 1 : 0;
+}
+
+int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
+                      std::string& description) {
+    CaptureArea area;
+    if (file == nullptr || !file->seek(0) || !readIndexHeader(index, area, description)) {
+        return 0;
+    }
+
+    captureRelease(spool);
+    spool.source = nullptr;
+    spool.left = static_cast<uint32_t>(area.left);
+    spool.top = static_cast<uint32_t>(area.top);
+    spool.grid = tileGridFor(static_cast<uint32_t>(area.width), static_cast<uint32_t>(area.height));
+    spool.count = 0;
+    spool.total = 0;
+    spool.reading = 0;
+    // The largest frame the writer can produce for this rectangle: every tile listed.
+    const uint64_t largestRaw =
+        uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
+    const uint64_t largestBlock = compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
+    std::vector<unsigned char> cursor;
+    std::vector<unsigned char> block;
+    for (;;) {
+        unsigned char bytes[kSpoolRecordBytes];
+        if (index.read(bytes, kSpoolRecordBytes) != int64_t{kSpoolRecordBytes}) {
+            break;
+        }
+        FrameRecord record;
+        uint32_t number = 0;
+        uint32_t crc = 0;
+        spoolDecodeRecord(bytes, record, number, crc);
+        // Sizes the writer never produces end the recording before a block is read.
+        if (number != static_cast<uint32_t>(spool.count) || record.cursorBlockSize == 0 ||
+            record.cursorBlockSize < -1 ||
+            record.cursorBlockSize > static_cast<int32_t>(kCursorBlockBound) ||
+            record.frameBlockSize < 0 || uint64_t{record.rawSize} > largestRaw ||
+            static_cast<uint64_t>(record.frameBlockSize) > largestBlock ||
+            !growIndex(spool, spool.count + 1)) {
+            break;
+        }
+        const uint32_t cursorSize =
+            record.cursorBlockSize > 0 ? static_cast<uint32_t>(record.cursorBlockSize) : 0;
+        const auto frameSize = static_cast<uint32_t>(record.frameBlockSize);
+        if (!readAll(*file, cursor, cursorSize) || !readAll(*file, block, frameSize) ||
+            spoolRecordCrc(record, number, cursor.data(), cursorSize, block.data(), frameSize) !=
+                crc) {
+            break;
+        }
+        if (spool.count > 0) {
+            spool.index[spool.count - 1].durationMs =
+                static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
+        }
+        spool.index[spool.count] = record;
+        spool.index[spool.count].durationMs = lastDurationMs;
+        spool.lastGrabMs = record.grabMs;
+        spool.count += 1;
+    }
+    if (!file->seek(0)) {
+        return 0;
+    }
+    spool.file = std::move(file);
+    spool.reading = 0;
+    spool.busy = 0;
+    return 1;
 }
 
 int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame) {
@@ -395,6 +566,30 @@ int32_t spoolFrameCount(const FrameSpool& spool) {
     return spool.total;
 }
 
+int32_t spoolRecordedFrames(const FrameSpool& spool) {
+    return spool.reading != 0 ? spool.total : spool.count;
+}
+
+uint64_t spoolDurationMs(const FrameSpool& spool) {
+    uint64_t sum = 0;
+    const int32_t frames = spoolRecordedFrames(spool);
+    for (int32_t i = 0; i < frames && spool.index != nullptr; ++i) {
+        sum += spool.index[i].durationMs;
+    }
+    return sum;
+}
+
+uint32_t spoolFirstGrabMs(const FrameSpool& spool) {
+    const int32_t frames = spoolRecordedFrames(spool);
+    return frames > 0 && spool.index != nullptr ? spool.index[0].grabMs : 0;
+}
+
+int spoolFlush(FrameSpool& spool) {
+    const bool frames = spool.file == nullptr || spool.file->flush();
+    const bool index = spool.indexFile == nullptr || spool.indexFile->flush();
+    return frames && index ? 1 : 0;
+}
+
 int spoolIsBusy(const FrameSpool& spool) {
     return spool.busy;
 }
@@ -405,9 +600,6 @@ int captureRelease(FrameSpool& spool) {
         spool.file->close();
         spool.file.reset();
     }
-    spool.count = 0;
-    spool.total = 0;
-    spool.reading = 0;
     std::free(spool.readBuffer);
     spool.readBuffer = nullptr;
     spool.readCapacity = 0;

@@ -1,12 +1,21 @@
-// The frame spool: every recorded frame goes to a temporary file as the tiles of the
+// The frame spool: every recorded frame goes to the spool file as the tiles of the
 // capture rectangle that changed since the frame before (the first frame whole), packed
 // and compressed as one zlib block, with the cursor image as a block of its own before
 // it when the cursor showed; a frame with no changed tile writes no frame block. What a
 // frame consists of (sizes, tile count, timing, cursor position) is kept in an index in
-// memory, so only the process that recorded a spool can read it back.
+// memory and, for the program's spools, also in an index file beside the spool with a
+// crc32 over each record and its blocks (capture/spool_index.h), so that a later start
+// can read a recording that was never finished (spoolOpenRecorded).
 //
-// Calling order: spoolOpen, any number of spoolRecordFrame, then spoolReadFrame until it
-// reports the last frame, then captureRelease (which may come at any point).
+// Recording one frame is two steps with their own contracts: compressing its blocks into
+// a SpoolPendingFrame (spoolCompressCursor, spoolCompressTiles), which touches no file
+// and no spool, and appending it (spoolAppendFrame), which writes the blocks and then
+// its index record, frames strictly in recording order. spoolRecordFrame does both for
+// one grab.
+//
+// Calling order: spoolOpen (or spoolOpenRecorded), any number of spoolRecordFrame, then
+// spoolReadFrame until it reports the last frame, then captureRelease (which may come at
+// any point). The spool files stay on disk: whoever ends the recording deletes them.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +27,9 @@
 
 namespace pemlo {
 
-// The spool file, relative to the current folder.
+// The spool file and its index file, in the recording's folder.
 inline constexpr const char* kFrameSpoolName = "temp_vid.dat";
+inline constexpr const char* kFrameIndexName = "temp_vid.idx";
 // The largest capture rectangle: rows of packed BGR must fit 16-bit strides, and the
 // scaler walks at most 32,768 rows.
 constexpr int32_t kMaxCaptureWidth = 21845;
@@ -33,6 +43,7 @@ struct FrameRecord {
     int32_t cursorBlockSize = -1;  // compressed cursor block before it, -1 for no cursor
     uint32_t tileCount = 0;        // tiles in the frame block
     uint16_t durationMs = 0;       // from this grab to the next (modulo 65,536)
+    uint32_t grabMs = 0;           // the clock reading of this grab
     uint16_t cursorX = 0;          // top-left corner of the cursor image (low 16 bits);
     uint16_t cursorY = 0;          // only meaningful when there is a cursor block
 };
@@ -70,6 +81,20 @@ struct SpoolFrame {
     uint32_t dataCapacity = 0;
 };
 
+// One frame compressed and not yet appended: its record and its blocks. The record's
+// grabMs and cursor position are the caller's to fill.
+struct SpoolPendingFrame {
+    SpoolPendingFrame() = default;
+    ~SpoolPendingFrame();
+    SpoolPendingFrame(const SpoolPendingFrame&) = delete;
+    SpoolPendingFrame& operator=(const SpoolPendingFrame&) = delete;
+
+    FrameRecord record;
+    unsigned char* cursorBlock = nullptr;  // kCursorBlockBound bytes once used
+    unsigned char* frameBlock = nullptr;
+    uint32_t frameCapacity = 0;
+};
+
 // One spool. The Windows program owns one; tests make fresh ones.
 struct FrameSpool {
     FrameSpool() = default;
@@ -78,6 +103,7 @@ struct FrameSpool {
     FrameSpool& operator=(const FrameSpool&) = delete;
 
     FilePtr file;                    // open while recording and reading
+    FilePtr indexFile;               // the index on disk while recording; null for none
     ScreenSource* source = nullptr;  // where frames come from (not owned)
     FrameRecord* index = nullptr;    // one record per frame (kept by captureRelease)
     int32_t indexCapacity = 0;
@@ -94,8 +120,7 @@ struct FrameSpool {
     unsigned char* changed = nullptr;   // one mark per tile
     unsigned char* packed = nullptr;    // the changed tiles of one grab, packed
     uint32_t packedCapacity = 0;
-    unsigned char* scratch = nullptr;  // compression buffer for both block kinds
-    uint32_t scratchCapacity = 0;
+    SpoolPendingFrame pending;  // the frame spoolRecordFrame is recording
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
 };
@@ -108,12 +133,31 @@ struct CaptureArea {
     int32_t height = 0;
 };
 
-// Creates the spool file kFrameSpoolName (temporary, deleted when closed) and starts a
-// recording of `area` from `source`. 1 on success, 0 when the file cannot be created or
-// the area is empty, starts left of or above the screen or is wider than 21,845 pixels.
-int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area);
-// The same over a file the caller made (the tests use an in-memory one). 0 for null.
+// Creates the spool file kFrameSpoolName and its index kFrameIndexName in `folder`
+// (which exists; both files kept on disk and not shared while open), writes the index's
+// header with `description`, and starts a recording of `area` from `source`. 1 on
+// success, 0 when a file cannot be created or written or the area is empty, starts left
+// of or above the screen or is wider than 21,845 pixels.
+int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area,
+              const std::string& folder, const std::string& description);
+// The same over files the caller made (the tests use in-memory ones); a null index keeps
+// the index in memory only. 0 for a null spool file.
+int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePtr index,
+                   const CaptureArea& area, const std::string& description);
 int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const CaptureArea& area);
+
+// Opens a spool recorded earlier (by this or another run) for reading: reads the index
+// header (its description goes to `description`), then every record whose number is in
+// turn and whose crc32 matches its blocks in `file`, and stops at the first that does
+// not (a torn or damaged tail), never skipping ahead. The frames before it are the
+// spool's; the last one's duration is `lastDurationMs` (its end was not recorded).
+// 1 when the header is intact (spoolRecordedFrames tells how many whole frames there
+// are, possibly none), 0 when `index` holds no intact header. Either way `index` is not
+// kept; `file` is kept on success only.
+int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
+                      std::string& description);
+// Reads only the description from the header of `index`. 1 when the header is intact.
+int spoolReadDescription(File& index, std::string& description);
 
 // Records one frame: copies the display, draws the cursor, finds the tiles of the
 // capture rectangle that changed, compresses the cursor and those tiles at zlib level 1
@@ -122,10 +166,19 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
 // copy that does not hold the whole capture rectangle is a failure too).
 int spoolRecordFrame(FrameSpool& spool);
 
-// Appends the cursor image as a cursor block. Bytes written (> 0) or -1.
-int32_t spoolWriteCursorBlock(FrameSpool& spool, const unsigned char* cursorImage);
-// Appends `length` bytes of packed tiles as a frame block. Bytes written or -1.
-int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int32_t length);
+// Compresses the 32 x 32 cursor image (zlib level 1) as the frame's cursor block and
+// sets record.cursorBlockSize. 1 on success, 0 on failure.
+int spoolCompressCursor(SpoolPendingFrame& frame, const unsigned char* cursorImage);
+// Compresses `length` bytes of packed tiles (zlib level 1) as the frame's block and sets
+// record.frameBlockSize and record.rawSize. 1 on success, 0 on failure.
+int spoolCompressTiles(SpoolPendingFrame& frame, const unsigned char* packed, int32_t length);
+// Appends a compressed frame after the ones before it: its cursor block (when
+// cursorBlockSize > 0), its frame block (when frameBlockSize > 0), then its index record
+// with the crc32 to the index file, and adds it to the index in memory (the frame before
+// it gets its duration from the two grab readings). 1 on success; 0 when the spool is
+// not open, reading has begun, or a write fails or comes up short (nothing is released:
+// the caller does that).
+int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame);
 
 // Reads the next frame into `frame`: its duration, its cursor and the tiles that
 // changed since the frame before (every tile for the first frame). `last` is 1 for the
@@ -137,11 +190,23 @@ int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame);
 
 // Number of frames, valid from the first read on (0 before it).
 int32_t spoolFrameCount(const FrameSpool& spool);
+// Frames recorded so far (or, once reading has begun, in the spool).
+int32_t spoolRecordedFrames(const FrameSpool& spool);
+// The sum of the frames' durations in milliseconds (the last one counts once its
+// duration is known: from the first read on, or for a spool opened with
+// spoolOpenRecorded).
+uint64_t spoolDurationMs(const FrameSpool& spool);
+// The clock reading of the first frame's grab (0 without frames): the video's time zero.
+uint32_t spoolFirstGrabMs(const FrameSpool& spool);
+// Asks the system to put the spool and its index on the disk. 1 on success or when there
+// is nothing open, 0 when flushing failed.
+int spoolFlush(FrameSpool& spool);
 // 1 while a record or read call runs, and after any failed one.
 int spoolIsBusy(const FrameSpool& spool);
 
-// Closes (and so deletes) the spool file, frees its buffers and releases the source's
-// display objects. The index and the busy flag are kept. Returns 1.
+// Closes the spool file and its index (they stay on disk), frees the buffers and
+// releases the source's display objects. The index in memory (so spoolRecordedFrames) and
+// the busy flag are kept. Returns 1.
 int captureRelease(FrameSpool& spool);
 
 }  // namespace pemlo

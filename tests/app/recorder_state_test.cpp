@@ -84,5 +84,19 @@ TEST(RecorderState, ExactlyOneTearDownAmongRacingThreads) {
     }
 }
 
+TEST(RecorderState, SpoolsStayOnlyForRecordedFramesWithoutTheirVideo) {
+    RecorderState s;
+    enterRecording(s, 0);
+    EXPECT_EQ(keepsSpools(s, 0, 0), 0);  // a start that recorded nothing
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);  // a failure, or the dialog closed, while recording
+    s.recording = 0;                     // a failed tick leaves the recording first
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);
+    enterProcessing(s);
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);  // the output phase failed or was closed
+    EXPECT_EQ(keepsSpools(s, 3, 1), 0);  // cancelled
+    enterFinished(s);
+    EXPECT_EQ(keepsSpools(s, 3, 0), 0);  // the video is made
+}
+
 }  // namespace
 }  // namespace pemlo

@@ -265,7 +265,7 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
         progress.frameDone(n);
     }
     progress.end();
-    if (spool.count == 0) {
+    if (spoolRecordedFrames(spool) == 0) {
         return fail("--frames: '" + o.framesPath + "' holds no frame");
     }
     return 0;
