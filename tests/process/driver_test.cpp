@@ -132,6 +132,7 @@ struct DriverSetup {
     int outWidth = 160;
     int outHeight = 120;
     int recordAudio = 0;
+    unsigned threads = 0;
     std::string thumbnail = tempPath("thumb.bmp");
 };
 
@@ -174,9 +175,15 @@ struct Replay {
     void drive(const DriverSetup& s, File* soundSpool) {
         thumbnail = s.thumbnail;
         std::filesystem::remove(s.thumbnail);
-        result =
-            runOutputDriver(writer, spool, soundSpool, s.left, s.top, s.width, s.height, s.outWidth,
-                            s.outHeight, out, progress, s.recordAudio, s.thumbnail);
+        OutputJob job;
+        job.capture = CaptureArea{s.left, s.top, s.width, s.height};
+        job.outputWidth = s.outWidth;
+        job.outputHeight = s.outHeight;
+        job.recordAudio = s.recordAudio;
+        job.soundSpool = soundSpool;
+        job.thumbnailPath = s.thumbnail;
+        job.threads = s.threads;
+        result = runOutputDriver(job, spool, writer, out, progress);
         parsed = readFlvTags(out.bytes, tags, flags);
     }
     std::vector<uint32_t> timestamps(uint8_t type) const {
