@@ -184,11 +184,13 @@ struct NextRead {
     }
 };
 
-// What the helper thread does for one frame: its share of the bands, then the next
-// frame's read if this thread has not taken it yet.
+// What the first helper does for one frame: its share of the bands, then the next
+// frame's read if this thread has not taken it yet, then its share of the blocks if
+// their compression has begun meanwhile.
 struct HelperWork {
     ScaleBands* bands = nullptr;
     NextRead* next = nullptr;
+    WorkerCrew* crew = nullptr;
 };
 
 void helperTask(HelperThread& helper, void* context) {
@@ -197,6 +199,7 @@ void helperTask(HelperThread& helper, void* context) {
         helper.mark();
     }
     work.next->take();
+    work.crew->joinCurrent();
 }
 
 // The working memory of one output phase, released however the phase ends.
@@ -303,7 +306,7 @@ int scaleStep(Working& work, const OutputJob& job, FrameSpool& frames, int curre
     next.result = 0;
     HelperThread* helper = work.crew.firstHelper();
     if (helper != nullptr) {
-        work.helperWork = HelperWork{&bands, &next};
+        work.helperWork = HelperWork{&bands, &next, &work.crew};
         helper->post(&helperTask, &work.helperWork);
     }
     bands.run();

@@ -7,12 +7,11 @@
 namespace pemlo {
 namespace {
 
-// Enough for any desktop; more threads than blocks in a row window would idle.
+// Enough for any desktop; more threads than block rows in a window would idle.
 constexpr unsigned kMaxThreads = 16;
 
-void runCrewTask(HelperThread& /*helper*/, void* context) {
-    auto& crew = *static_cast<WorkerCrew*>(context);
-    crew.runOwnShare();
+void joinCrew(HelperThread& /*helper*/, void* context) {
+    static_cast<WorkerCrew*>(context)->joinCurrent();
 }
 
 }  // namespace
@@ -48,23 +47,46 @@ unsigned WorkerCrew::threadCount() const {
     return started_ + 1;
 }
 
-void WorkerCrew::runOwnShare() {
-    task_(context_);
+void WorkerCrew::joinCurrent() {
+    Task task = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) {
+            return;
+        }
+        ++inFlight_;
+        task = task_;
+        context = context_;
+    }
+    task(context);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--inFlight_ == 0) {
+        ended_.notify_all();
+    }
 }
 
 void WorkerCrew::runOnAll(Task task, void* context) {
-    for (unsigned i = 0; i < started_; ++i) {
-        helpers_[i].wait();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task_ = task;
+        context_ = context;
+        open_ = true;
     }
-    task_ = task;
-    context_ = context;
     for (unsigned i = 0; i < started_; ++i) {
-        helpers_[i].post(&runCrewTask, this);
+        // The others serve only the crew (their last share may still be returning); the
+        // first may still be on a task of the output loop, which joins when it ends.
+        if (i > 0) {
+            helpers_[i].wait();
+            helpers_[i].post(&joinCrew, this);
+        } else if (helpers_[i].idle()) {
+            helpers_[i].post(&joinCrew, this);
+        }
     }
     task(context);
-    for (unsigned i = 0; i < started_; ++i) {
-        helpers_[i].wait();
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    open_ = false;
+    ended_.wait(lock, [this] { return inFlight_ == 0; });
 }
 
 }  // namespace pemlo
