@@ -270,6 +270,39 @@ TEST(OutputDriver, ReplaysEveryFrameWithSoundPreviewProgressAndThumbnail) {
     }
 }
 
+// The number of threads changes nothing in the file: frames that change everywhere,
+// sound, and a cursor, with one, two and three threads.
+TEST(OutputDriver, SameBytesWhateverTheThreadCount) {
+    Bytes first;
+    for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        Replay run;
+        run.addFrames(45);
+        run.screen.frames[3].cursor = true;
+        run.screen.frames[3].cursorX = 60;
+        run.screen.frames[3].cursorY = 50;
+        run.record(CaptureArea{0, 0, kScreenW, kScreenH});
+        run.sound.bytes = tone(5000);
+        DriverSetup setup;
+        setup.left = 0;
+        setup.top = 0;
+        setup.width = kScreenW;
+        setup.height = kScreenH;
+        setup.outWidth = 300;
+        setup.outHeight = 200;
+        setup.recordAudio = 1;
+        setup.threads = threads;
+        run.drive(setup, &run.sound);
+        ASSERT_EQ(run.result, 1);
+        ASSERT_EQ(run.timestamps(0x09).size(), 45u);
+        if (threads == 1) {
+            first = run.out.bytes;
+        } else {
+            EXPECT_EQ(run.out.bytes, first);
+        }
+    }
+}
+
 TEST(OutputDriver, InterleavesSoundByTheTrueSampleClock) {
     Replay run;
     run.addFrames(3);
