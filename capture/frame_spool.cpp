@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace pemlo {
 namespace {
@@ -85,6 +86,8 @@ void releaseWriting(FrameSpool& spool) {
     std::free(spool.packed);
     spool.packed = nullptr;
     spool.packedCapacity = 0;
+    delete spool.pending;  // NOLINT(cppcoreguidelines-owning-memory)
+    spool.pending = nullptr;
 }
 
 // Checks the tile list at the start of an inflated frame block of `size` bytes and
@@ -133,10 +136,18 @@ bool unpackTiles(const TileGrid& grid, SpoolFrame& frame, uint32_t count, uint32
     return true;
 }
 
-// Finds the changed tiles of one grab and appends them as a frame block; fills the
-// record's tile count and raw size. Bytes written, 0 when no tile changed, or -1.
-int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
-                               FrameRecord& record) {
+// zlib's bound for compressing `length` bytes: length x 1.001 + 12 as documented, or
+// compressBound where that rule falls short (small blocks).
+uint64_t blockBound(uint64_t length) {
+    const auto bound = static_cast<uint64_t>(static_cast<double>(length) * 1.001 + 12.0);
+    const uint64_t zlibBound = compressBound(static_cast<uLong>(length));
+    return zlibBound > bound ? zlibBound : bound;
+}
+
+// Finds the changed tiles of one grab and packs them into the grabbed frame; fills the
+// record's tile count and raw size. 1 on success, 0 when memory runs out.
+int packChangedTilesOf(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
+                       GrabbedFrame& frame) {
     const TileGrid& grid = spool.grid;
     const uint64_t area = uint64_t{grid.width} * grid.height;
     const bool first = spool.previous == nullptr;
@@ -144,24 +155,24 @@ int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uin
         spool.previous = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(area * 4)));
         spool.changed = static_cast<unsigned char*>(std::malloc(grid.count()));
         if (spool.previous == nullptr || spool.changed == nullptr) {
-            return -1;
+            return 0;
         }
     }
     const uint32_t count = findChangedTiles(grid, rows, pitch, spool.previous, spool.changed,
-                                            spool.count == 0 || first);
-    record.tileCount = count;
+                                            spool.grabbed == 0 || first);
+    frame.record.tileCount = count;
+    frame.record.rawSize = 0;
     if (count == 0) {
-        record.rawSize = 0;
-        return 0;
+        return 1;
     }
     const size_t size = packedTilesSize(grid, spool.changed);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
-        !growBuffer(spool.packed, spool.packedCapacity, static_cast<uint32_t>(size))) {
-        return -1;
+        !growBuffer(frame.packed, frame.packedCapacity, static_cast<uint32_t>(size))) {
+        return 0;
     }
-    packChangedTiles(grid, rows, pitch, spool.changed, spool.packed);
-    record.rawSize = static_cast<uint32_t>(size);
-    return spoolWriteFrameBlock(spool, spool.packed, static_cast<int32_t>(size));
+    packChangedTiles(grid, rows, pitch, spool.changed, frame.packed);
+    frame.record.rawSize = static_cast<uint32_t>(size);
+    return 1;
 }
 
 }  // namespace
@@ -173,6 +184,12 @@ FrameSpool::~FrameSpool() {
     std::free(packed);
     std::free(scratch);
     std::free(readBuffer);
+    delete pending;  // NOLINT(cppcoreguidelines-owning-memory)
+}
+
+GrabbedFrame::~GrabbedFrame() {
+    std::free(packed);
+    std::free(blocks);
 }
 
 SpoolFrame::~SpoolFrame() {
@@ -192,6 +209,7 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
     spool.file = std::move(file);
     spool.source = &source;
     spool.count = 0;
+    spool.grabbed = 0;
     spool.total = 0;
     spool.reading = 0;
     spool.left = static_cast<uint32_t>(area.left);
@@ -200,12 +218,8 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
     return 1;
 }
 
-int spoolRecordFrame(FrameSpool& spool) {
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     spool.busy = 1;
-    if (!growIndex(spool, spool.count + 1)) {
-        captureRelease(spool);
-        return 0;
-    }
     if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
         return 0;
     }
@@ -223,13 +237,13 @@ int spoolRecordFrame(FrameSpool& spool) {
         uint64_t{image.width} * 4 > image.pitch) {
         return failLocked(spool);
     }
-    FrameRecord& record = spool.index[spool.count];
+    FrameRecord& record = frame.record;
     record = FrameRecord{};
 
     const uint32_t now = source.nowMs();
-    if (spool.count > 0) {
-        spool.index[spool.count - 1].durationMs = static_cast<uint16_t>(now - spool.lastGrabMs);
-    }
+    frame.hasPrevious = spool.grabbed > 0 ? 1 : 0;
+    frame.previousDurationMs =
+        spool.grabbed > 0 ? static_cast<uint16_t>(now - spool.lastGrabMs) : uint16_t{0};
     spool.lastGrabMs = now;
 
     CursorState cursor;
@@ -240,11 +254,8 @@ int spoolRecordFrame(FrameSpool& spool) {
     // this frame without one rather than ending the recording.
     const unsigned char* cursorImage = cursor.showing == 1 ? source.drawCursor() : nullptr;
     if (cursorImage != nullptr) {
-        const int32_t written = spoolWriteCursorBlock(spool, cursorImage);
-        if (written <= 0) {
-            return failLocked(spool);
-        }
-        record.cursorBlockSize = written;
+        std::memcpy(frame.cursor, cursorImage, kCursorImageBytes);
+        record.cursorBlockSize = 0;  // a cursor block follows once compressed
         int32_t hotX = 0;
         int32_t hotY = 0;
         int64_t x = cursor.x;
@@ -261,18 +272,96 @@ int spoolRecordFrame(FrameSpool& spool) {
 
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
-    const int32_t frameBytes = spoolWriteChangedTiles(spool, rows, image.pitch, record);
-    if (frameBytes < 0) {
+    if (!packChangedTilesOf(spool, rows, image.pitch, frame)) {
         return failLocked(spool);
     }
-    record.frameBlockSize = frameBytes;
-
     if (!source.unlockFrame()) {
         captureRelease(spool);
         return 0;
     }
     source.frameDone();
+    spool.grabbed += 1;
+    spool.busy = 0;
+    return 1;
+}
+
+int spoolCompressFrame(GrabbedFrame& frame) {
+    FrameRecord& record = frame.record;
+    const bool cursor = record.cursorBlockSize != -1;
+    const uint64_t frameBound = record.rawSize > 0 ? blockBound(record.rawSize) : 0;
+    const uint64_t need = (cursor ? kCursorBlockBound : 0) + frameBound;
+    if (need > std::numeric_limits<int32_t>::max() ||
+        !growBuffer(frame.blocks, frame.blocksCapacity, static_cast<uint32_t>(need))) {
+        return 0;
+    }
+    uLongf at = 0;
+    if (cursor) {
+        at = kCursorBlockBound;
+        if (compress2(frame.blocks, &at, frame.cursor, kCursorImageBytes, 1) != Z_OK) {
+            return 0;
+        }
+        record.cursorBlockSize = static_cast<int32_t>(at);
+    }
+    record.frameBlockSize = 0;
+    if (record.rawSize > 0) {
+        auto n = static_cast<uLongf>(frameBound);
+        if (compress2(frame.blocks + at, &n, frame.packed, record.rawSize, 1) != Z_OK) {
+            return 0;
+        }
+        record.frameBlockSize = static_cast<int32_t>(n);
+    }
+    return 1;
+}
+
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
+    const FrameRecord& record = frame.record;
+    if (spool.file == nullptr || spool.reading != 0 || record.cursorBlockSize == 0 ||
+        !growIndex(spool, spool.count + 1)) {
+        return 0;
+    }
+    uint32_t at = 0;
+    if (record.cursorBlockSize > 0) {
+        at = static_cast<uint32_t>(record.cursorBlockSize);
+        if (spool.file->write(frame.blocks, at) != at) {
+            return 0;
+        }
+    }
+    const auto frameBytes = static_cast<uint32_t>(record.frameBlockSize);
+    if (frameBytes > 0 && spool.file->write(frame.blocks + at, frameBytes) != frameBytes) {
+        return 0;
+    }
+    if (frame.hasPrevious && spool.count > 0) {
+        spool.index[spool.count - 1].durationMs = frame.previousDurationMs;
+    }
+    spool.index[spool.count] = record;
     spool.count += 1;
+    return 1;
+}
+
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
+    const TileGrid& grid = spool.grid;
+    const uint64_t packed = uint64_t{grid.count()} * 4 + uint64_t{grid.width} * grid.height * 3;
+    return packed + blockBound(packed) + kCursorBlockBound + sizeof(GrabbedFrame);
+}
+
+int spoolRecordFrame(FrameSpool& spool) {
+    if (spool.pending == nullptr) {
+        spool.pending = new (std::nothrow) GrabbedFrame;  // NOLINT(cppcoreguidelines-owning-memory)
+        if (spool.pending == nullptr) {
+            spool.busy = 1;
+            captureRelease(spool);
+            return 0;
+        }
+    }
+    GrabbedFrame& frame = *spool.pending;
+    if (!spoolGrabFrame(spool, frame)) {
+        return 0;
+    }
+    spool.busy = 1;
+    if (!spoolCompressFrame(frame) || !spoolAppendFrame(spool, frame)) {
+        captureRelease(spool);
+        return 0;
+    }
     spool.busy = 0;
     return 1;
 }
@@ -406,6 +495,7 @@ int captureRelease(FrameSpool& spool) {
         spool.file.reset();
     }
     spool.count = 0;
+    spool.grabbed = 0;
     spool.total = 0;
     spool.reading = 0;
     std::free(spool.readBuffer);

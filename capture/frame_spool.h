@@ -70,6 +70,8 @@ struct SpoolFrame {
     uint32_t dataCapacity = 0;
 };
 
+struct GrabbedFrame;
+
 // One spool. The Windows program owns one; tests make fresh ones.
 struct FrameSpool {
     FrameSpool() = default;
@@ -81,10 +83,11 @@ struct FrameSpool {
     ScreenSource* source = nullptr;  // where frames come from (not owned)
     FrameRecord* index = nullptr;    // one record per frame (kept by captureRelease)
     int32_t indexCapacity = 0;
-    int32_t count = 0;  // recording: frames stored; reading: next frame to read
-    int32_t total = 0;  // frames in the spool, fixed by the first read
-    int reading = 0;    // 1 once the first read has begun
-    int busy = 0;       // 1 during a record or read call, and for good after a failure
+    int32_t count = 0;    // recording: frames stored; reading: next frame to read
+    int32_t grabbed = 0;  // recording: frames grabbed (stored or on their way)
+    int32_t total = 0;    // frames in the spool, fixed by the first read
+    int reading = 0;      // 1 once the first read has begun
+    int busy = 0;         // 1 during a record or read call, and for good after a failure
     uint32_t lastGrabMs = 0;
     // The capture rectangle on the screen, and its tiles.
     uint32_t left = 0;
@@ -98,6 +101,7 @@ struct FrameSpool {
     uint32_t scratchCapacity = 0;
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
+    GrabbedFrame* pending = nullptr;  // spoolRecordFrame's frame, kept from tick to tick
 };
 
 // The capture rectangle in screen pixels.
@@ -121,6 +125,40 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
 // reading has begun (nothing released), otherwise the spool is released (a display
 // copy that does not hold the whole capture rectangle is a failure too).
 int spoolRecordFrame(FrameSpool& spool);
+
+// One grabbed frame on its way to the spool. A recording tick fills it
+// (spoolGrabFrame), any thread compresses it (spoolCompressFrame), and the frames are
+// appended in the order they were grabbed (spoolAppendFrame), one call at a time.
+// spoolRecordFrame does the three in a row.
+struct GrabbedFrame {
+    GrabbedFrame() = default;
+    ~GrabbedFrame();
+    GrabbedFrame(const GrabbedFrame&) = delete;
+    GrabbedFrame& operator=(const GrabbedFrame&) = delete;
+
+    FrameRecord record;               // the frame's record; block sizes set by compression
+    int hasPrevious = 0;              // 1 when a frame was grabbed before this one
+    uint16_t previousDurationMs = 0;  // that frame's duration, known at this grab
+    unsigned char cursor[kCursorImageBytes] = {};
+    unsigned char* packed = nullptr;  // record.rawSize bytes of packed changed tiles
+    uint32_t packedCapacity = 0;
+    unsigned char* blocks = nullptr;  // the cursor block, then the frame block
+    uint32_t blocksCapacity = 0;
+};
+
+// Grabs one frame: copies the display, draws the cursor, and packs the tiles of the
+// capture rectangle that changed since the grab before. 1 on success; 0 on failure,
+// refused as spoolRecordFrame refuses, otherwise with the spool released.
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame);
+// Compresses the cursor and the packed tiles at zlib level 1. Touches no spool; 1 on
+// success, 0 when memory runs out or zlib fails.
+int spoolCompressFrame(GrabbedFrame& frame);
+// Appends a compressed frame's blocks and its index record. 1 on success, 0 on a short
+// write or when memory runs out (the spool is not released: the caller does it).
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame);
+// The most memory one grabbed frame of this recording can hold, compressed blocks
+// included.
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool);
 
 // Appends the cursor image as a cursor block. Bytes written (> 0) or -1.
 int32_t spoolWriteCursorBlock(FrameSpool& spool, const unsigned char* cursorImage);
