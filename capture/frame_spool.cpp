@@ -48,12 +48,9 @@ bool growIndex(FrameSpool& spool, int32_t records) {
     return true;
 }
 
-// Ends a recording tick that failed after the display copy was locked.
-int failLocked(FrameSpool& spool) {
-    if (spool.source != nullptr) {
-        spool.source->unlockFrame();
-    }
-    captureRelease(spool);
+// Ends a grab that failed after the display copy was locked.
+int failLocked(ScreenSource& source) {
+    source.unlockFrame();
     return 0;
 }
 
@@ -227,7 +224,6 @@ int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
 
     ScreenImage image;
     if (!source.lockFrame(image)) {
-        captureRelease(spool);
         return 0;
     }
     // The capture rectangle must lie inside the locked copy.
@@ -235,7 +231,7 @@ int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     if (image.pixels == nullptr || uint64_t{spool.left} + grid.width > image.width ||
         uint64_t{spool.top} + grid.height > image.height ||
         uint64_t{image.width} * 4 > image.pitch) {
-        return failLocked(spool);
+        return failLocked(source);
     }
     FrameRecord& record = frame.record;
     record = FrameRecord{};
@@ -248,7 +244,7 @@ int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
 
     CursorState cursor;
     if (!source.queryCursor(cursor)) {
-        return failLocked(spool);
+        return failLocked(source);
     }
     // A cursor that cannot be drawn (Wine cannot draw another process's cursor) leaves
     // this frame without one rather than ending the recording.
@@ -273,10 +269,9 @@ int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
     if (!packChangedTilesOf(spool, rows, image.pitch, frame)) {
-        return failLocked(spool);
+        return failLocked(source);
     }
     if (!source.unlockFrame()) {
-        captureRelease(spool);
         return 0;
     }
     source.frameDone();
@@ -345,20 +340,16 @@ uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
 }
 
 int spoolRecordFrame(FrameSpool& spool) {
+    spool.busy = 1;
+    if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
+        return 0;  // refused: nothing released
+    }
     if (spool.pending == nullptr) {
         spool.pending = new (std::nothrow) GrabbedFrame;  // NOLINT(cppcoreguidelines-owning-memory)
-        if (spool.pending == nullptr) {
-            spool.busy = 1;
-            captureRelease(spool);
-            return 0;
-        }
     }
-    GrabbedFrame& frame = *spool.pending;
-    if (!spoolGrabFrame(spool, frame)) {
-        return 0;
-    }
-    spool.busy = 1;
-    if (!spoolCompressFrame(frame) || !spoolAppendFrame(spool, frame)) {
+    if (spool.pending == nullptr || !spoolGrabFrame(spool, *spool.pending) ||
+        !spoolCompressFrame(*spool.pending) || !spoolAppendFrame(spool, *spool.pending)) {
+        spool.busy = 1;
         captureRelease(spool);
         return 0;
     }

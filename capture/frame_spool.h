@@ -147,8 +147,8 @@ struct GrabbedFrame {
 };
 
 // Grabs one frame: copies the display, draws the cursor, and packs the tiles of the
-// capture rectangle that changed since the grab before. 1 on success; 0 on failure,
-// refused as spoolRecordFrame refuses, otherwise with the spool released.
+// capture rectangle that changed since the grab before. 1 on success; 0 on failure
+// (the display copy is unlocked; the spool is not released: the caller does it).
 int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame);
 // Compresses the cursor and the packed tiles at zlib level 1. Touches no spool; 1 on
 // success, 0 when memory runs out or zlib fails.
