@@ -383,10 +383,14 @@ DWORD WINAPI outputWorker(LPVOID progressDialog) {
 
     ProgressDialogSink sink(progress);
     const RecordingSettings& s = r.settings;
-    const int result =
-        runOutputDriver(theWriter, r.spool, s.recordAudio ? soundSpoolFile(r.sound) : nullptr,
-                        s.captureLeft, s.captureTop, s.captureWidth, s.captureHeight, s.outputWidth,
-                        s.outputHeight, *s.outputFile, sink, s.recordAudio, r.thumbnailPath);
+    OutputJob job;
+    job.capture = CaptureArea{s.captureLeft, s.captureTop, s.captureWidth, s.captureHeight};
+    job.outputWidth = s.outputWidth;
+    job.outputHeight = s.outputHeight;
+    job.recordAudio = s.recordAudio;
+    job.soundSpool = s.recordAudio ? soundSpoolFile(r.sound) : nullptr;
+    job.thumbnailPath = r.thumbnailPath;
+    const int result = runOutputDriver(job, r.spool, theWriter, *s.outputFile, sink);
     if (result != 1) {
         if (!r.cancelled.load()) {
             // The user-interface thread reports it and tears down.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 namespace pemlo {
@@ -51,12 +52,9 @@ bool growIndex(FrameSpool& spool, int32_t records) {
     return true;
 }
 
-// Ends a recording tick that failed after the display copy was locked.
-int failLocked(FrameSpool& spool) {
-    if (spool.source != nullptr) {
-        spool.source->unlockFrame();
-    }
-    captureRelease(spool);
+// Ends a grab that failed after the display copy was locked.
+int failLocked(ScreenSource& source) {
+    source.unlockFrame();
     return 0;
 }
 
@@ -79,11 +77,6 @@ bool readBlock(FrameSpool& spool, int32_t size) {
 
 // Frees what only recording needs.
 void releaseWriting(FrameSpool& spool) {
-    std::free(spool.pending.cursorBlock);
-    spool.pending.cursorBlock = nullptr;
-    std::free(spool.pending.frameBlock);
-    spool.pending.frameBlock = nullptr;
-    spool.pending.frameCapacity = 0;
     if (spool.indexFile != nullptr) {
         spool.indexFile->close();
         spool.indexFile.reset();
@@ -92,9 +85,8 @@ void releaseWriting(FrameSpool& spool) {
     spool.previous = nullptr;
     std::free(spool.changed);
     spool.changed = nullptr;
-    std::free(spool.packed);
-    spool.packed = nullptr;
-    spool.packedCapacity = 0;
+    delete spool.pending;  // NOLINT(cppcoreguidelines-owning-memory)
+    spool.pending = nullptr;
 }
 
 // Checks the tile list at the start of an inflated frame block of `size` bytes and
@@ -143,10 +135,18 @@ bool unpackTiles(const TileGrid& grid, SpoolFrame& frame, uint32_t count, uint32
     return true;
 }
 
-// Finds the changed tiles of one grab and compresses them as the pending frame's block;
-// fills the record's tile count and raw size. 1, also when no tile changed, or 0.
-int spoolCompressChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch) {
-    FrameRecord& record = spool.pending.record;
+// zlib's bound for compressing `length` bytes: length x 1.001 + 12 as documented, or
+// compressBound where that rule falls short (small blocks).
+uint64_t blockBound(uint64_t length) {
+    const auto bound = static_cast<uint64_t>(static_cast<double>(length) * 1.001 + 12.0);
+    const uint64_t zlibBound = compressBound(static_cast<uLong>(length));
+    return zlibBound > bound ? zlibBound : bound;
+}
+
+// Finds the changed tiles of one grab and packs them into the grabbed frame; fills the
+// record's tile count and raw size. 1 on success, 0 when memory runs out.
+int packChangedTilesOf(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
+                       GrabbedFrame& frame) {
     const TileGrid& grid = spool.grid;
     const uint64_t area = uint64_t{grid.width} * grid.height;
     const bool first = spool.previous == nullptr;
@@ -158,20 +158,20 @@ int spoolCompressChangedTiles(FrameSpool& spool, const unsigned char* rows, uint
         }
     }
     const uint32_t count = findChangedTiles(grid, rows, pitch, spool.previous, spool.changed,
-                                            spool.count == 0 || first);
-    record.tileCount = count;
+                                            spool.grabbed == 0 || first);
+    frame.record.tileCount = count;
+    frame.record.rawSize = 0;
     if (count == 0) {
-        record.rawSize = 0;
-        record.frameBlockSize = 0;
         return 1;
     }
     const size_t size = packedTilesSize(grid, spool.changed);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
-        !growBuffer(spool.packed, spool.packedCapacity, static_cast<uint32_t>(size))) {
+        !growBuffer(frame.packed, frame.packedCapacity, static_cast<uint32_t>(size))) {
         return 0;
     }
-    packChangedTiles(grid, rows, pitch, spool.changed, spool.packed);
-    return spoolCompressTiles(spool.pending, spool.packed, static_cast<int32_t>(size));
+    packChangedTiles(grid, rows, pitch, spool.changed, frame.packed);
+    frame.record.rawSize = static_cast<uint32_t>(size);
+    return 1;
 }
 
 bool writeAll(File& file, const unsigned char* data, uint32_t size) {
@@ -189,13 +189,13 @@ FrameSpool::~FrameSpool() {
     std::free(static_cast<void*>(index));
     std::free(previous);
     std::free(changed);
-    std::free(packed);
     std::free(readBuffer);
+    delete pending;  // NOLINT(cppcoreguidelines-owning-memory)
 }
 
-SpoolPendingFrame::~SpoolPendingFrame() {
-    std::free(cursorBlock);
-    std::free(frameBlock);
+GrabbedFrame::~GrabbedFrame() {
+    std::free(packed);
+    std::free(blocks);
 }
 
 SpoolFrame::~SpoolFrame() {
@@ -238,6 +238,7 @@ int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePt
     spool.file = std::move(file);
     spool.source = &source;
     spool.count = 0;
+    spool.grabbed = 0;
     spool.total = 0;
     spool.reading = 0;
     spool.left = static_cast<uint32_t>(area.left);
@@ -246,12 +247,8 @@ int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePt
     return 1;
 }
 
-int spoolRecordFrame(FrameSpool& spool) {
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     spool.busy = 1;
-    if (!growIndex(spool, spool.count + 1)) {
-        captureRelease(spool);
-        return 0;
-    }
     if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
         return 0;
     }
@@ -259,7 +256,6 @@ int spoolRecordFrame(FrameSpool& spool) {
 
     ScreenImage image;
     if (!source.lockFrame(image)) {
-        captureRelease(spool);
         return 0;
     }
     // The capture rectangle must lie inside the locked copy.
@@ -267,23 +263,22 @@ int spoolRecordFrame(FrameSpool& spool) {
     if (image.pixels == nullptr || uint64_t{spool.left} + grid.width > image.width ||
         uint64_t{spool.top} + grid.height > image.height ||
         uint64_t{image.width} * 4 > image.pitch) {
-        return failLocked(spool);
+        return failLocked(source);
     }
-    FrameRecord& record = spool.pending.record;
+    FrameRecord& record = frame.record;
     record = FrameRecord{};
     record.grabMs = source.nowMs();
 
     CursorState cursor;
     if (!source.queryCursor(cursor)) {
-        return failLocked(spool);
+        return failLocked(source);
     }
     // A cursor that cannot be drawn (Wine cannot draw another process's cursor) leaves
     // this frame without one rather than ending the recording.
     const unsigned char* cursorImage = cursor.showing == 1 ? source.drawCursor() : nullptr;
     if (cursorImage != nullptr) {
-        if (!spoolCompressCursor(spool.pending, cursorImage)) {
-            return failLocked(spool);
-        }
+        std::memcpy(frame.cursor, cursorImage, kCursorImageBytes);
+        record.cursorBlockSize = 0;  // a cursor block follows once compressed
         int32_t hotX = 0;
         int32_t hotY = 0;
         int64_t x = cursor.x;
@@ -298,86 +293,72 @@ int spoolRecordFrame(FrameSpool& spool) {
 
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
-    if (!spoolCompressChangedTiles(spool, rows, image.pitch)) {
-        return failLocked(spool);
+    if (!packChangedTilesOf(spool, rows, image.pitch, frame)) {
+        return failLocked(source);
     }
     if (!source.unlockFrame()) {
-        captureRelease(spool);
-        return 0;
-    }
-    if (!spoolAppendFrame(spool, spool.pending)) {
-        captureRelease(spool);
         return 0;
     }
     source.frameDone();
+    spool.grabbed += 1;
     spool.busy = 0;
     return 1;
 }
 
-int spoolCompressCursor(SpoolPendingFrame& frame, const unsigned char* cursorImage) {
-    if (cursorImage == nullptr) {
+int spoolCompressFrame(GrabbedFrame& frame) {
+    FrameRecord& record = frame.record;
+    const bool cursor = record.cursorBlockSize != -1;
+    const uint64_t frameBound = record.rawSize > 0 ? blockBound(record.rawSize) : 0;
+    const uint64_t need = (cursor ? kCursorBlockBound : 0) + frameBound;
+    if (need > std::numeric_limits<int32_t>::max() ||
+        !growBuffer(frame.blocks, frame.blocksCapacity, static_cast<uint32_t>(need))) {
         return 0;
     }
-    if (frame.cursorBlock == nullptr) {
-        frame.cursorBlock = static_cast<unsigned char*>(std::malloc(kCursorBlockBound));
-        if (frame.cursorBlock == nullptr) {
+    uLongf at = 0;
+    if (cursor) {
+        at = kCursorBlockBound;
+        if (compress2(frame.blocks, &at, frame.cursor, kCursorImageBytes, 1) != Z_OK) {
             return 0;
         }
+        record.cursorBlockSize = static_cast<int32_t>(at);
     }
-    uLongf n = kCursorBlockBound;
-    if (compress2(frame.cursorBlock, &n, cursorImage, kCursorImageBytes, 1) != Z_OK) {
-        return 0;
+    record.frameBlockSize = 0;
+    if (record.rawSize > 0) {
+        auto n = static_cast<uLongf>(frameBound);
+        if (compress2(frame.blocks + at, &n, frame.packed, record.rawSize, 1) != Z_OK) {
+            return 0;
+        }
+        record.frameBlockSize = static_cast<int32_t>(n);
     }
-    frame.record.cursorBlockSize = static_cast<int32_t>(n);
     return 1;
 }
 
-int spoolCompressTiles(SpoolPendingFrame& frame, const unsigned char* packed, int32_t length) {
-    if (packed == nullptr || length <= 0) {
-        return 0;
-    }
-    // zlib documents length x 1.001 + 12 as enough for compress2; compressBound covers
-    // the small blocks where that rule falls short.
-    auto bound = static_cast<uint64_t>(static_cast<double>(length) * 1.001 + 12.0);
-    const uint64_t zlibBound = compressBound(static_cast<uLong>(length));
-    if (zlibBound > bound) {
-        bound = zlibBound;
-    }
-    if (bound > std::numeric_limits<int32_t>::max() ||
-        !growBuffer(frame.frameBlock, frame.frameCapacity, static_cast<uint32_t>(bound))) {
-        return 0;
-    }
-    auto n = static_cast<uLongf>(bound);
-    if (compress2(frame.frameBlock, &n, packed, static_cast<uLong>(length), 1) != Z_OK) {
-        return 0;
-    }
-    frame.record.frameBlockSize = static_cast<int32_t>(n);
-    frame.record.rawSize = static_cast<uint32_t>(length);
-    return 1;
-}
-
-int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame) {
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
     const FrameRecord& record = frame.record;
-    if (spool.file == nullptr || spool.reading != 0 || !growIndex(spool, spool.count + 1) ||
-        record.cursorBlockSize == 0 || record.cursorBlockSize < -1 ||
-        record.frameBlockSize < 0 ||
-        (record.cursorBlockSize > 0 && frame.cursorBlock == nullptr) ||
-        (record.frameBlockSize > 0 && frame.frameBlock == nullptr)) {
+    // A frame not (or not wholly) compressed: a pending cursor block (size 0), or tiles
+    // without their frame block.
+    if (spool.file == nullptr || spool.reading != 0 || record.cursorBlockSize == 0 ||
+        record.cursorBlockSize < -1 || record.frameBlockSize < 0 ||
+        (record.rawSize > 0) != (record.frameBlockSize > 0) ||
+        (frame.blocks == nullptr && (record.cursorBlockSize > 0 || record.frameBlockSize > 0)) ||
+        !growIndex(spool, spool.count + 1)) {
         return 0;
     }
     const uint32_t cursorSize =
         record.cursorBlockSize > 0 ? static_cast<uint32_t>(record.cursorBlockSize) : 0;
     const auto frameSize = static_cast<uint32_t>(record.frameBlockSize);
-    if (!writeAll(*spool.file, frame.cursorBlock, cursorSize) ||
-        !writeAll(*spool.file, frame.frameBlock, frameSize)) {
+    const unsigned char* cursorBlock = cursorSize > 0 ? frame.blocks : nullptr;
+    const unsigned char* frameBlock = frameSize > 0 ? frame.blocks + cursorSize : nullptr;
+    if (!writeAll(*spool.file, cursorBlock, cursorSize) ||
+        !writeAll(*spool.file, frameBlock, frameSize)) {
         return 0;
     }
     if (spool.indexFile != nullptr) {
         const auto number = static_cast<uint32_t>(spool.count);
         unsigned char bytes[kSpoolRecordBytes];
         spoolEncodeRecord(record, number,
-                          spoolRecordCrc(record, number, frame.cursorBlock, cursorSize,
-                                         frame.frameBlock, frameSize),
+                          spoolRecordCrc(record, number, cursorBlock, cursorSize, frameBlock,
+                                         frameSize),
                           bytes);
         if (!writeAll(*spool.indexFile, bytes, kSpoolRecordBytes)) {
             return 0;
@@ -390,6 +371,30 @@ int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame) {
     spool.index[spool.count] = record;
     spool.lastGrabMs = record.grabMs;
     spool.count += 1;
+    return 1;
+}
+
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
+    const TileGrid& grid = spool.grid;
+    const uint64_t packed = uint64_t{grid.count()} * 4 + uint64_t{grid.width} * grid.height * 3;
+    return packed + blockBound(packed) + kCursorBlockBound + sizeof(GrabbedFrame);
+}
+
+int spoolRecordFrame(FrameSpool& spool) {
+    spool.busy = 1;
+    if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
+        return 0;  // refused: nothing released
+    }
+    if (spool.pending == nullptr) {
+        spool.pending = new (std::nothrow) GrabbedFrame;  // NOLINT(cppcoreguidelines-owning-memory)
+    }
+    if (spool.pending == nullptr || !spoolGrabFrame(spool, *spool.pending) ||
+        !spoolCompressFrame(*spool.pending) || !spoolAppendFrame(spool, *spool.pending)) {
+        spool.busy = 1;
+        captureRelease(spool);
+        return 0;
+    }
+    spool.busy = 0;
     return 1;
 }
 

@@ -7,11 +7,13 @@
 // crc32 over each record and its blocks (capture/spool_index.h), so that a later start
 // can read a recording that was never finished (spoolOpenRecorded).
 //
-// Recording one frame is two steps with their own contracts: compressing its blocks into
-// a SpoolPendingFrame (spoolCompressCursor, spoolCompressTiles), which touches no file
-// and no spool, and appending it (spoolAppendFrame), which writes the blocks and then
-// its index record, frames strictly in recording order. spoolRecordFrame does both for
-// one grab.
+// Recording one frame is three steps with their own contracts, so that only the first
+// needs the recording tick's thread: grabbing it into a GrabbedFrame (spoolGrabFrame:
+// the display copy, the cursor and the packed changed tiles), compressing its blocks
+// (spoolCompressFrame, on any thread: it touches no file and no spool), and appending
+// it (spoolAppendFrame), which writes the blocks and then its index record, frames
+// strictly in the order they were grabbed and one call at a time. spoolRecordFrame
+// does the three for one grab.
 //
 // Calling order: spoolOpen (or spoolOpenRecorded), any number of spoolRecordFrame, then
 // spoolReadFrame until it reports the last frame, then captureRelease (which may come at
@@ -81,19 +83,7 @@ struct SpoolFrame {
     uint32_t dataCapacity = 0;
 };
 
-// One frame compressed and not yet appended: its record and its blocks. The record's
-// grabMs and cursor position are the caller's to fill.
-struct SpoolPendingFrame {
-    SpoolPendingFrame() = default;
-    ~SpoolPendingFrame();
-    SpoolPendingFrame(const SpoolPendingFrame&) = delete;
-    SpoolPendingFrame& operator=(const SpoolPendingFrame&) = delete;
-
-    FrameRecord record;
-    unsigned char* cursorBlock = nullptr;  // kCursorBlockBound bytes once used
-    unsigned char* frameBlock = nullptr;
-    uint32_t frameCapacity = 0;
-};
+struct GrabbedFrame;
 
 // One spool. The Windows program owns one; tests make fresh ones.
 struct FrameSpool {
@@ -107,22 +97,21 @@ struct FrameSpool {
     ScreenSource* source = nullptr;  // where frames come from (not owned)
     FrameRecord* index = nullptr;    // one record per frame (kept by captureRelease)
     int32_t indexCapacity = 0;
-    int32_t count = 0;  // recording: frames stored; reading: next frame to read
-    int32_t total = 0;  // frames in the spool, fixed by the first read
-    int reading = 0;    // 1 once the first read has begun
-    int busy = 0;       // 1 during a record or read call, and for good after a failure
-    uint32_t lastGrabMs = 0;
+    int32_t count = 0;    // recording: frames stored; reading: next frame to read
+    int32_t grabbed = 0;  // recording: frames grabbed (stored or on their way)
+    int32_t total = 0;    // frames in the spool, fixed by the first read
+    int reading = 0;      // 1 once the first read has begun
+    int busy = 0;         // 1 during a grab, record or read call, and for good after a failure
+    uint32_t lastGrabMs = 0;  // the grab reading of the last frame appended
     // The capture rectangle on the screen, and its tiles.
     uint32_t left = 0;
     uint32_t top = 0;
     TileGrid grid;
     unsigned char* previous = nullptr;  // the last grab of the rectangle, 4 bytes a pixel
     unsigned char* changed = nullptr;   // one mark per tile
-    unsigned char* packed = nullptr;    // the changed tiles of one grab, packed
-    uint32_t packedCapacity = 0;
-    SpoolPendingFrame pending;  // the frame spoolRecordFrame is recording
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
+    GrabbedFrame* pending = nullptr;  // spoolRecordFrame's frame, kept from tick to tick
 };
 
 // The capture rectangle in screen pixels.
@@ -166,19 +155,42 @@ int spoolReadDescription(File& index, std::string& description);
 // copy that does not hold the whole capture rectangle is a failure too).
 int spoolRecordFrame(FrameSpool& spool);
 
-// Compresses the 32 x 32 cursor image (zlib level 1) as the frame's cursor block and
-// sets record.cursorBlockSize. 1 on success, 0 on failure.
-int spoolCompressCursor(SpoolPendingFrame& frame, const unsigned char* cursorImage);
-// Compresses `length` bytes of packed tiles (zlib level 1) as the frame's block and sets
-// record.frameBlockSize and record.rawSize. 1 on success, 0 on failure.
-int spoolCompressTiles(SpoolPendingFrame& frame, const unsigned char* packed, int32_t length);
+// One grabbed frame on its way to the spool: its record (grab reading, cursor position,
+// tile count, raw size; block sizes set by compression), the cursor image, the packed
+// changed tiles and, once compressed, the blocks.
+struct GrabbedFrame {
+    GrabbedFrame() = default;
+    ~GrabbedFrame();
+    GrabbedFrame(const GrabbedFrame&) = delete;
+    GrabbedFrame& operator=(const GrabbedFrame&) = delete;
+
+    FrameRecord record;
+    unsigned char cursor[kCursorImageBytes] = {};
+    unsigned char* packed = nullptr;  // record.rawSize bytes of packed changed tiles
+    uint32_t packedCapacity = 0;
+    unsigned char* blocks = nullptr;  // the cursor block, then the frame block
+    uint32_t blocksCapacity = 0;
+};
+
+// Grabs one frame: reads the clock, copies the display, draws the cursor, and packs
+// the tiles of the capture rectangle that changed since the grab before. Touches only
+// what grabs use (never the files or the index), so it may run while another thread
+// appends. 1 on success; 0 when the spool is not open or reading has begun, or on
+// failure (the display copy is unlocked; the spool is not released: the caller does it).
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame);
+// Compresses the cursor and the packed tiles at zlib level 1 and sets the record's
+// block sizes. Touches no spool; 1 on success, 0 when memory runs out or zlib fails.
+int spoolCompressFrame(GrabbedFrame& frame);
 // Appends a compressed frame after the ones before it: its cursor block (when
 // cursorBlockSize > 0), its frame block (when frameBlockSize > 0), then its index record
 // with the crc32 to the index file, and adds it to the index in memory (the frame before
 // it gets its duration from the two grab readings). 1 on success; 0 when the spool is
-// not open, reading has begun, or a write fails or comes up short (nothing is released:
-// the caller does that).
-int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame);
+// not open, reading has begun, the frame is not compressed, or a write fails or comes
+// up short (nothing is released: the caller does that).
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame);
+// The most memory one grabbed frame of this recording can hold, compressed blocks
+// included.
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool);
 
 // Reads the next frame into `frame`: its duration, its cursor and the tiles that
 // changed since the frame before (every tile for the first frame). `last` is 1 for the
@@ -198,8 +210,9 @@ int32_t spoolRecordedFrames(const FrameSpool& spool);
 uint64_t spoolDurationMs(const FrameSpool& spool);
 // The clock reading of the first frame's grab (0 without frames): the video's time zero.
 uint32_t spoolFirstGrabMs(const FrameSpool& spool);
-// Asks the system to put the spool and its index on the disk. 1 on success or when there
-// is nothing open, 0 when flushing failed.
+// Asks the system to put the spool and its index on the disk. It only reads the open
+// files, so it may run while another thread appends. 1 on success or when there is
+// nothing open, 0 when flushing failed.
 int spoolFlush(FrameSpool& spool);
 // 1 while a record or read call runs, and after any failed one.
 int spoolIsBusy(const FrameSpool& spool);

@@ -370,10 +370,15 @@ int run(int argc, char** argv) {
         "/proc/self/fd/" + std::to_string(bmpOut.descriptor());
     TerminalProgress progress;
     FlvWriter writer;
-    const int done =
-        runOutputDriver(writer, frameSpool, soundSpoolFile(recorder), o.captureLeft, o.captureTop,
-                        o.captureWidth, o.captureHeight, o.outputWidth, o.outputHeight, *output,
-                        progress, recordAudio, thumbnailByDescriptor);
+    OutputJob job;
+    job.capture = area;
+    job.outputWidth = o.outputWidth;
+    job.outputHeight = o.outputHeight;
+    job.recordAudio = recordAudio;
+    job.soundSpool = soundSpoolFile(recorder);
+    job.thumbnailPath = thumbnailByDescriptor;
+    job.threads = o.threads;
+    const int done = runOutputDriver(job, frameSpool, writer, *output, progress);
     const auto outputEnd = std::chrono::steady_clock::now();
     progress.end();
     const int32_t frameCount = spoolFrameCount(frameSpool);
