@@ -122,6 +122,14 @@ void startWorker(HWND progress) {
     }
 }
 
+// The status bar's second part while recording: time, frames and late ticks.
+void showPace(Recorder& r, HWND dialog) {
+    char pace[64];
+    paceText(pace, sizeof pace, GetTickCount() - r.recordingStartMs,
+             r.spoolWorkers.framesRecorded(), r.spoolWorkers.lateTicks());
+    setPaceText(dialog, pace);
+}
+
 }  // namespace
 
 Recorder& theRecorder() {
@@ -229,8 +237,15 @@ void startRecording(HWND dialog) {
         tearDownRecorder(dialog, 0);
         return;
     }
-    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)),
-             nullptr);
+    const auto periodMs = static_cast<uint32_t>(timerPeriodMs(r.settings.framesPerSecond));
+    if (!r.spoolWorkers.start(r.spool, 0, kSpoolQueueBytes, periodMs)) {
+        showError(dialog, text::kFrameError);
+        tearDownRecorder(dialog, 0);
+        return;
+    }
+    r.recordingStartMs = GetTickCount();
+    showPace(r, dialog);
+    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(periodMs), nullptr);
 }
 
 void onCaptureTimer(HWND dialog) {
@@ -238,14 +253,16 @@ void onCaptureTimer(HWND dialog) {
     if (spoolIsBusy(r.spool) || !r.state.recording) {
         return;
     }
-    if (!spoolRecordFrame(r.spool)) {
-        // No stop may run against the failed spool while the message shows.
-        KillTimer(dialog, kCaptureTimer);
-        r.state.recording = 0;
-        putBackDisplayAndSound(r);
-        showError(dialog, text::kFrameError);
-        tearDownRecorder(dialog, 0);
+    if (r.spoolWorkers.tick(GetTickCount()) != TickResult::failed) {
+        showPace(r, dialog);
+        return;
     }
+    // No stop may run against the failed spool while the message shows.
+    KillTimer(dialog, kCaptureTimer);
+    r.state.recording = 0;
+    putBackDisplayAndSound(r);
+    showError(dialog, text::kFrameError);
+    tearDownRecorder(dialog, 0);
 }
 
 int stopRecording(HWND dialog) {
@@ -255,8 +272,9 @@ int stopRecording(HWND dialog) {
         PostMessageA(dialog, WM_COMMAND, kIdStop, 0);
         return 1;
     }
-    // A stop before the first tick still gives a video of one frame.
-    if (r.spool.count == 0 && !spoolRecordFrame(r.spool)) {
+    // Every frame grabbed reaches the spool first; a stop before the first tick still
+    // gives a video of one frame.
+    if (!r.spoolWorkers.finish() || (r.spool.count == 0 && !spoolRecordFrame(r.spool))) {
         r.state.recording = 0;
         putBackDisplayAndSound(r);
         showError(dialog, text::kFrameError);
@@ -406,6 +424,7 @@ int tearDownRecorder(HWND window, int deleteOutput) {
         putBackDisplayAndSound(r);
     }
     r.settings.outputFile.reset();
+    r.spoolWorkers.abandon();
     captureRelease(r.spool);
     closeSoundSpool(r.sound);
     if (deleteOutput) {
