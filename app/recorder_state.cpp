@@ -1,5 +1,7 @@
 #include "app/recorder_state.h"
 
+#include <cstdio>
+
 #include "app/messages.h"
 
 namespace pemlo {
@@ -73,6 +75,13 @@ const char* statusText(RecorderPhase phase) {
             break;
     }
     return text::kStatusIdle;
+}
+
+void paceText(char* out, unsigned long size, unsigned long recordedMs, unsigned long frames,
+              unsigned long lateTicks) {
+    const unsigned long seconds = recordedMs / 1000;
+    std::snprintf(out, size, "%lu:%02lu, %lu frames, %lu late", seconds / 60, seconds % 60, frames,
+                  lateTicks);
 }
 
 }  // namespace pemlo

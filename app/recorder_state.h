@@ -57,4 +57,10 @@ int keepsSpools(const RecorderState& state, int framesRecorded, int deleteOutput
 // The status bar text of a phase.
 const char* statusText(RecorderPhase phase);
 
+// The pace of a recording, for the status bar's second part: the time recorded
+// (minutes and seconds), the frames recorded and the ticks that came late, as
+// "1:05, 640 frames, 3 late". Written into `out` (at least 64 bytes).
+void paceText(char* out, unsigned long size, unsigned long recordedMs, unsigned long frames,
+              unsigned long lateTicks);
+
 }  // namespace pemlo

@@ -14,6 +14,7 @@
 #include "capture/screen_grabber_win32.h"
 #include "capture/sound_recorder.h"
 #include "capture/sound_recorder_win32.h"
+#include "capture/spool_workers.h"
 
 namespace pemlo {
 
@@ -55,6 +56,9 @@ struct Recorder {
 
     ScreenGrabber grabber;
     FrameSpool spool;
+    // Compress and append the frames the capture timer grabs; the pace comes from them.
+    SpoolWorkers spoolWorkers;
+    DWORD recordingStartMs = 0;
     WaveInDevice waveIn;
     SoundRecorder sound;
     // Set when the recording is being torn down; the worker's progress updates stop.
@@ -81,6 +85,8 @@ void onSettingsCommand(Recorder& r, HWND dialog, int controlId, int notification
 void chooseOutputFile(HWND dialog);
 void setControlDisabled(HWND dialog, int controlId, int disabled);
 void setStatusText(HWND dialog, const char* text);
+// The status bar's second part: the pace of the recording (empty when not recording).
+void setPaceText(HWND dialog, const char* text);
 void showError(HWND owner, const char* message);
 int validateSettings(Recorder& r, HWND dialog);
 

@@ -113,6 +113,14 @@ void startWorker(HWND progress) {
     }
 }
 
+// The status bar's second part while recording: time, frames and late ticks.
+void showPace(Recorder& r, HWND dialog) {
+    char pace[64];
+    paceText(pace, sizeof pace, GetTickCount() - r.recordingStartMs,
+             r.spoolWorkers.framesRecorded(), r.spoolWorkers.lateTicks());
+    setPaceText(dialog, pace);
+}
+
 }  // namespace
 
 Recorder& theRecorder() {
@@ -248,8 +256,15 @@ void startRecording(HWND dialog) {
         tearDownRecorder(dialog, 0);
         return;
     }
-    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)),
-             nullptr);
+    const auto periodMs = static_cast<uint32_t>(timerPeriodMs(r.settings.framesPerSecond));
+    if (!r.spoolWorkers.start(r.spool, 0, kSpoolQueueBytes, periodMs)) {
+        showError(dialog, text::kFrameError);
+        tearDownRecorder(dialog, 0);
+        return;
+    }
+    r.recordingStartMs = GetTickCount();
+    showPace(r, dialog);
+    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(periodMs), nullptr);
 }
 
 void onCaptureTimer(HWND dialog) {
@@ -257,22 +272,24 @@ void onCaptureTimer(HWND dialog) {
     if (spoolIsBusy(r.spool) || !r.state.recording) {
         return;
     }
-    if (!spoolRecordFrame(r.spool)) {
-        // No stop may run against the failed spool while the message shows.
-        KillTimer(dialog, kCaptureTimer);
-        r.state.recording = 0;
-        putBackDisplayAndSound(r);
-        showError(dialog, text::kFrameError);
-        tearDownRecorder(dialog, 0);
+    if (r.spoolWorkers.tick(GetTickCount()) != TickResult::failed) {
+        showPace(r, dialog);
+        // What the system holds survives the program; what is flushed survives the
+        // power. Flushing only reads the open files, so the workers may go on appending.
+        const DWORD now = GetTickCount();
+        if (now - r.lastFlushMs >= kSpoolFlushIntervalMs) {
+            r.lastFlushMs = now;
+            spoolFlush(r.spool);
+            soundFlush(r.sound);
+        }
         return;
     }
-    // What the system holds survives the program; what is flushed survives the power.
-    const DWORD now = GetTickCount();
-    if (now - r.lastFlushMs >= kSpoolFlushIntervalMs) {
-        r.lastFlushMs = now;
-        spoolFlush(r.spool);
-        soundFlush(r.sound);
-    }
+    // No stop may run against the failed spool while the message shows.
+    KillTimer(dialog, kCaptureTimer);
+    r.state.recording = 0;
+    putBackDisplayAndSound(r);
+    showError(dialog, text::kFrameError);
+    tearDownRecorder(dialog, 0);
 }
 
 int stopRecording(HWND dialog) {
@@ -282,8 +299,10 @@ int stopRecording(HWND dialog) {
         PostMessageA(dialog, WM_COMMAND, kIdStop, 0);
         return 1;
     }
-    // A stop before the first tick still gives a video of one frame.
-    if (spoolRecordedFrames(r.spool) == 0 && !spoolRecordFrame(r.spool)) {
+    // Every frame grabbed reaches the spool first; a stop before the first tick still
+    // gives a video of one frame.
+    if (!r.spoolWorkers.finish() ||
+        (spoolRecordedFrames(r.spool) == 0 && !spoolRecordFrame(r.spool))) {
         r.state.recording = 0;
         putBackDisplayAndSound(r);
         showError(dialog, text::kFrameError);
@@ -439,6 +458,8 @@ int tearDownRecorder(HWND window, int deleteOutput) {
         putBackDisplayAndSound(r);
     }
     r.settings.outputFile.reset();
+    // The workers stop before the spool is read: frames still waiting are dropped.
+    r.spoolWorkers.abandon();
     // The spools go with every end but a failure or an interruption that leaves frames
     // without their finished video: those stay for the next start to offer.
     const int keep = keepsSpools(r.state, spoolRecordedFrames(r.spool), deleteOutput);

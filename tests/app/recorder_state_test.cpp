@@ -98,5 +98,15 @@ TEST(RecorderState, SpoolsStayOnlyForRecordedFramesWithoutTheirVideo) {
     EXPECT_EQ(keepsSpools(s, 3, 0), 0);  // the video is made
 }
 
+TEST(RecorderState, PaceTextShowsTimeFramesAndLateTicks) {
+    char text[64];
+    paceText(text, sizeof text, 0, 0, 0);
+    EXPECT_STREQ(text, "0:00, 0 frames, 0 late");
+    paceText(text, sizeof text, 65999, 640, 3);
+    EXPECT_STREQ(text, "1:05, 640 frames, 3 late");
+    paceText(text, sizeof text, 3600000, 36000, 12);
+    EXPECT_STREQ(text, "60:00, 36000 frames, 12 late");
+}
+
 }  // namespace
 }  // namespace pemlo
