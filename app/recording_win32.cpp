@@ -241,13 +241,17 @@ void startRecording(HWND dialog) {
         tearDownRecorder(dialog, 0);
         return;
     }
-    r.lastFlushMs = GetTickCount();
     if (r.settings.recordAudio &&
         !startSoundRecording(r.sound, r.waveIn, dialog, r.recordingFolder)) {
         showError(dialog, text::kCannotStartSound);
         tearDownRecorder(dialog, 0);
         return;
     }
+    // What the system holds survives the program; what is flushed survives the power.
+    std::vector<FilePtr> spools;
+    spoolDuplicateFiles(r.spool, spools);
+    soundDuplicateFiles(r.sound, spools);
+    startSpoolFlusher(r.flusher, std::move(spools));
     SetTimer(dialog, kCaptureTimer, static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)),
              nullptr);
 }
@@ -265,13 +269,6 @@ void onCaptureTimer(HWND dialog) {
         showError(dialog, text::kFrameError);
         tearDownRecorder(dialog, 0);
         return;
-    }
-    // What the system holds survives the program; what is flushed survives the power.
-    const DWORD now = GetTickCount();
-    if (now - r.lastFlushMs >= kSpoolFlushIntervalMs) {
-        r.lastFlushMs = now;
-        spoolFlush(r.spool);
-        soundFlush(r.sound);
     }
 }
 
@@ -438,6 +435,7 @@ int tearDownRecorder(HWND window, int deleteOutput) {
     // The spools go with every end but a failure or an interruption that leaves frames
     // without their finished video: those stay for the next start to offer.
     const int keep = keepsSpools(r.state, spoolRecordedFrames(r.spool), deleteOutput);
+    stopSpoolFlusher(r.flusher);
     captureRelease(r.spool);
     closeSoundSpool(r.sound);
     if (!keep) {

@@ -584,6 +584,19 @@ uint32_t spoolFirstGrabMs(const FrameSpool& spool) {
     return frames > 0 && spool.index != nullptr ? spool.index[0].grabMs : 0;
 }
 
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {spool.file.get(), spool.indexFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
+
 int spoolFlush(FrameSpool& spool) {
     const bool frames = spool.file == nullptr || spool.file->flush();
     const bool index = spool.indexFile == nullptr || spool.indexFile->flush();

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/screen_source.h"
 #include "capture/tile_diff.h"
@@ -201,6 +202,10 @@ uint32_t spoolFirstGrabMs(const FrameSpool& spool);
 // Asks the system to put the spool and its index on the disk. 1 on success or when there
 // is nothing open, 0 when flushing failed.
 int spoolFlush(FrameSpool& spool);
+// Second handles on the spool and its index (File::duplicate), appended to `out`, for
+// flushing them from another thread while recording goes on. 1 when every open file
+// could be duplicated.
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out);
 // 1 while a record or read call runs, and after any failed one.
 int spoolIsBusy(const FrameSpool& spool);
 

@@ -191,6 +191,19 @@ int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes) {
     return 1;
 }
 
+int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {recorder.spool.get(), recorder.notesFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
+
 int soundFlush(SoundRecorder& recorder) {
     const bool spool = recorder.spool == nullptr || recorder.spool->flush();
     const bool notes = recorder.notesFile == nullptr || recorder.notesFile->flush();
