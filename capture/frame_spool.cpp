@@ -359,8 +359,7 @@ int spoolCompressTiles(SpoolPendingFrame& frame, const unsigned char* packed, in
 int spoolAppendFrame(FrameSpool& spool, const SpoolPendingFrame& frame) {
     const FrameRecord& record = frame.record;
     if (spool.file == nullptr || spool.reading != 0 || !growIndex(spool, spool.count + 1) ||
-        record.cursorBlockSize == 0 || record.cursorBlockSize < -1 ||
-        record.frameBlockSize < 0 ||
+        record.cursorBlockSize == 0 || record.cursorBlockSize < -1 || record.frameBlockSize < 0 ||
         (record.cursorBlockSize > 0 && frame.cursorBlock == nullptr) ||
         (record.frameBlockSize > 0 && frame.frameBlock == nullptr)) {
         return 0;
@@ -443,7 +442,8 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     // The largest frame the writer can produce for this rectangle: every tile listed.
     const uint64_t largestRaw =
         uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
-    const uint64_t largestBlock = compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
+    const uint64_t largestBlock =
+        compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
     std::vector<unsigned char> cursor;
     std::vector<unsigned char> block;
     for (;;) {

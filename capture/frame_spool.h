@@ -121,7 +121,7 @@ struct FrameSpool {
     unsigned char* changed = nullptr;   // one mark per tile
     unsigned char* packed = nullptr;    // the changed tiles of one grab, packed
     uint32_t packedCapacity = 0;
-    SpoolPendingFrame pending;  // the frame spoolRecordFrame is recording
+    SpoolPendingFrame pending;            // the frame spoolRecordFrame is recording
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
 };

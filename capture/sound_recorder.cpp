@@ -40,8 +40,7 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
     recorder.bytesAppended = 0;
     recorder.notes.clear();
     recorder.sealed = 0;
-    if (recorder.notesFile != nullptr &&
-        recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
+    if (recorder.notesFile != nullptr && recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
         return 0;
     }
     if (!device.open()) {
