@@ -10,6 +10,7 @@
 
 #include "app/recorder_state.h"
 #include "app/settings.h"
+#include "app/spool_flusher_win32.h"
 #include "capture/frame_spool.h"
 #include "capture/screen_grabber_win32.h"
 #include "capture/sound_recorder.h"
@@ -36,10 +37,6 @@ inline constexpr UINT kMsgWorkerFinished = WM_APP + 2;  // sent to the progress 
 inline constexpr UINT_PTR kSoundWaitTimer = 1;          // on the progress dialog
 inline constexpr UINT kMsgOfferRecovery = WM_APP + 3;   // posted to the main dialog at its start
 
-// How often the spools are put on the disk itself while recording: what a power cut
-// can take at most (a killed process loses nothing the system already holds).
-inline constexpr DWORD kSpoolFlushIntervalMs = 2000;
-
 struct Recorder {
     HINSTANCE instance = nullptr;
     HWND mainDialog = nullptr;
@@ -64,10 +61,10 @@ struct Recorder {
     // Set when the recording is being torn down; the worker's progress updates stop.
     std::atomic<int> cancelled{0};
     DWORD soundWaitStart = 0;
-    // The folder of this recording's spools (empty until the start makes it), and when
-    // they were last put on the disk.
+    // The folder of this recording's spools (empty until the start makes it), and the
+    // thread that puts them on the disk while recording.
     std::string recordingFolder;
-    DWORD lastFlushMs = 0;
+    SpoolFlusher flusher;
     DWORD workerThreadId = 0;
     // The progress dialog's preview picture.
     HBITMAP previewBitmap = nullptr;

@@ -249,13 +249,17 @@ void startRecording(HWND dialog) {
         tearDownRecorder(dialog, 0);
         return;
     }
-    r.lastFlushMs = GetTickCount();
     if (r.settings.recordAudio &&
         !startSoundRecording(r.sound, r.waveIn, dialog, r.recordingFolder)) {
         showError(dialog, text::kCannotStartSound);
         tearDownRecorder(dialog, 0);
         return;
     }
+    // What the system holds survives the program; what is flushed survives the power.
+    std::vector<FilePtr> spools;
+    spoolDuplicateFiles(r.spool, spools);
+    soundDuplicateFiles(r.sound, spools);
+    startSpoolFlusher(r.flusher, std::move(spools));
     const auto periodMs = static_cast<uint32_t>(timerPeriodMs(r.settings.framesPerSecond));
     if (!r.spoolWorkers.start(r.spool, 0, kSpoolQueueBytes, periodMs)) {
         showError(dialog, text::kFrameError);
@@ -274,14 +278,6 @@ void onCaptureTimer(HWND dialog) {
     }
     if (r.spoolWorkers.tick(GetTickCount()) != TickResult::failed) {
         showPace(r, dialog);
-        // What the system holds survives the program; what is flushed survives the
-        // power. Flushing only reads the open files, so the workers may go on appending.
-        const DWORD now = GetTickCount();
-        if (now - r.lastFlushMs >= kSpoolFlushIntervalMs) {
-            r.lastFlushMs = now;
-            spoolFlush(r.spool);
-            soundFlush(r.sound);
-        }
         return;
     }
     // No stop may run against the failed spool while the message shows.
@@ -463,6 +459,7 @@ int tearDownRecorder(HWND window, int deleteOutput) {
     // The spools go with every end but a failure or an interruption that leaves frames
     // without their finished video: those stay for the next start to offer.
     const int keep = keepsSpools(r.state, spoolRecordedFrames(r.spool), deleteOutput);
+    stopSpoolFlusher(r.flusher);
     captureRelease(r.spool);
     closeSoundSpool(r.sound);
     if (!keep) {

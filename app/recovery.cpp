@@ -110,8 +110,8 @@ bool parseRecordingDescription(const std::string& text, RecordingDescription& d)
     return seen == 8 && !d.outputPath.empty() && d.outputPath.size() < kMaxPath &&
            d.captureWidth >= 1 && d.captureHeight >= 1 && d.outputWidth >= 1 &&
            d.outputHeight >= 1 && d.outputWidth <= d.captureWidth &&
-           d.outputHeight <= d.captureHeight && d.framesPerSecond >= 1 &&
-           d.framesPerSecond <= 10 && (d.recordAudio == 0 || d.recordAudio == 1);
+           d.outputHeight <= d.captureHeight && d.framesPerSecond >= 1 && d.framesPerSecond <= 10 &&
+           (d.recordAudio == 0 || d.recordAudio == 1);
 }
 
 std::string recordingFolderName(int year, int month, int day, int hour, int minute, int second,
@@ -139,7 +139,8 @@ std::vector<std::string> recordingsNewestFirst(std::vector<std::string> names) {
         if (ta != tb) {
             return ta > tb;
         }
-        return std::strtoul(a.c_str() + 20, nullptr, 10) > std::strtoul(b.c_str() + 20, nullptr, 10);
+        return std::strtoul(a.c_str() + 20, nullptr, 10) >
+               std::strtoul(b.c_str() + 20, nullptr, 10);
     });
     return names;
 }

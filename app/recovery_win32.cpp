@@ -27,8 +27,8 @@ bool isFolder(const std::string& path) {
 // The file at `path` is open in another process (a copy of the program still
 // recording into it).
 bool inUse(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         return false;
@@ -89,8 +89,8 @@ int makeRecoveredVideo(Recorder& r, HWND dialog, const std::string& folder,
     const std::string path = recoveredOutputPath(
         d.outputPath, [&d](const std::string& p) { return outputStateOf(p, d.outputId); });
     HANDLE file = path.empty() ? INVALID_HANDLE_VALUE
-                               : CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                               : CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         showError(dialog, text::kCannotCreateFile);
         return 0;
@@ -129,8 +129,8 @@ int makeRecoveredVideo(Recorder& r, HWND dialog, const std::string& folder,
 std::string recordingsFolder() {
     char base[MAX_PATH];
     std::string root;
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
-                                   base))) {
+    if (SUCCEEDED(
+            SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, base))) {
         root = base;
     } else {
         const DWORD n = GetTempPathA(MAX_PATH, base);
@@ -219,9 +219,8 @@ int offerRecoveries(HWND dialog) {
         RecordingDescription d;
         if (index == nullptr || !spoolReadDescription(*index, text) ||
             !parseRecordingDescription(text, d) ||
-            !spoolOpenRecorded(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName),
-                               *index, static_cast<uint16_t>(timerPeriodMs(d.framesPerSecond)),
-                               text) ||
+            !spoolOpenRecorded(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName), *index,
+                               static_cast<uint16_t>(timerPeriodMs(d.framesPerSecond)), text) ||
             spoolRecordedFrames(r.spool) == 0) {
             // Nothing whole to make a video of.
             index.reset();
@@ -231,8 +230,8 @@ int offerRecoveries(HWND dialog) {
         }
         index.reset();
         const std::string question = recoveryQuestion(d, spoolDurationMs(r.spool));
-        if (MessageBoxA(dialog, question.c_str(), text::kProgramName,
-                        MB_YESNO | MB_ICONQUESTION) == IDYES &&
+        if (MessageBoxA(dialog, question.c_str(), text::kProgramName, MB_YESNO | MB_ICONQUESTION) ==
+                IDYES &&
             makeRecoveredVideo(r, dialog, folder, d)) {
             return 1;
         }

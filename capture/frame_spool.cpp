@@ -448,7 +448,8 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     // The largest frame the writer can produce for this rectangle: every tile listed.
     const uint64_t largestRaw =
         uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
-    const uint64_t largestBlock = compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
+    const uint64_t largestBlock =
+        compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
     std::vector<unsigned char> cursor;
     std::vector<unsigned char> block;
     for (;;) {
@@ -587,6 +588,19 @@ uint64_t spoolDurationMs(const FrameSpool& spool) {
 uint32_t spoolFirstGrabMs(const FrameSpool& spool) {
     const int32_t frames = spoolRecordedFrames(spool);
     return frames > 0 && spool.index != nullptr ? spool.index[0].grabMs : 0;
+}
+
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {spool.file.get(), spool.indexFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
 }
 
 int spoolFlush(FrameSpool& spool) {

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/screen_source.h"
 #include "capture/tile_diff.h"
@@ -210,10 +211,13 @@ int32_t spoolRecordedFrames(const FrameSpool& spool);
 uint64_t spoolDurationMs(const FrameSpool& spool);
 // The clock reading of the first frame's grab (0 without frames): the video's time zero.
 uint32_t spoolFirstGrabMs(const FrameSpool& spool);
-// Asks the system to put the spool and its index on the disk. It only reads the open
-// files, so it may run while another thread appends. 1 on success or when there is
-// nothing open, 0 when flushing failed.
+// Asks the system to put the spool and its index on the disk. 1 on success or when there
+// is nothing open, 0 when flushing failed.
 int spoolFlush(FrameSpool& spool);
+// Second handles on the spool and its index (File::duplicate), appended to `out`, for
+// flushing them from another thread while recording goes on. 1 when every open file
+// could be duplicated.
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out);
 // 1 while a record or read call runs, and after any failed one.
 int spoolIsBusy(const FrameSpool& spool);
 

@@ -8,9 +8,8 @@
 
 namespace pemlo {
 
-int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/,
-                const CaptureArea& area, const std::string& folder,
-                const std::string& description) {
+int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/, const CaptureArea& area,
+                const std::string& folder, const std::string& description) {
     grabber.desktopWindow = GetDesktopWindow();
     if (!grabberOpenDisplay(grabber)) {
         return 0;

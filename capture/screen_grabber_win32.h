@@ -47,8 +47,9 @@ struct ScreenGrabber final : ScreenSource {
 };
 
 // Creates the display copy, the frame spool of `area` (kFrameSpoolName and its index in
-// `folder`, the index starting with `description`) and the cursor objects. `window` is not used. 1 when everything exists, 0 at
-// the first failing step (what was made so far is left for captureRelease).
+// `folder`, the index starting with `description`) and the cursor objects. `window` is not used. 1
+// when everything exists, 0 at the first failing step (what was made so far is left for
+// captureRelease).
 int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND window, const CaptureArea& area,
                 const std::string& folder, const std::string& description);
 

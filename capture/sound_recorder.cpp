@@ -40,8 +40,7 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
     recorder.bytesAppended = 0;
     recorder.notes.clear();
     recorder.sealed = 0;
-    if (recorder.notesFile != nullptr &&
-        recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
+    if (recorder.notesFile != nullptr && recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
         return 0;
     }
     if (!device.open()) {
@@ -189,6 +188,19 @@ int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes) {
     recorder.stopping = 1;
     recorder.sealed = 0;
     return 1;
+}
+
+int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {recorder.spool.get(), recorder.notesFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
 }
 
 int soundFlush(SoundRecorder& recorder) {

@@ -93,6 +93,9 @@ int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes);
 // Asks the system to put the sound spool and its notes on the disk. 1 on success or when
 // nothing is open.
 int soundFlush(SoundRecorder& recorder);
+// Second handles on the sound spool and its notes, appended to `out` (as
+// spoolDuplicateFiles). 1 when every open file could be duplicated.
+int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out);
 // Handles the completion notice of one buffer: appends its recorded bytes, then queues
 // it again while recording, or releases it once stopping. 1 on success, 0 on failure.
 int onSoundBufferDone(SoundRecorder& recorder, const void* notice);

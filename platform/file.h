@@ -29,6 +29,10 @@ class File {
     // Asks the system to put what was written on the disk itself, so that it survives a
     // power cut. Returns false when that failed. Files that live in memory have nothing to do.
     virtual bool flush() { return true; }
+    // A second handle on the same open file (for flushing it from another thread while
+    // this one writes); it stays usable after this one is closed. Null when the file
+    // cannot be duplicated (files that live in memory).
+    virtual std::unique_ptr<File> duplicate() { return nullptr; }
 };
 
 using FilePtr = std::unique_ptr<File>;

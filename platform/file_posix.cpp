@@ -82,6 +82,10 @@ class PosixFile final : public File {
         return true;
     }
     bool isOpen() const override { return fd_ >= 0; }
+    std::unique_ptr<File> duplicate() override {
+        const int copy = fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        return copy < 0 ? nullptr : std::make_unique<PosixFile>(copy, nullptr);
+    }
     bool flush() override {
         if (fd_ < 0) {
             return false;

@@ -55,6 +55,15 @@ class Win32File final : public File {
     }
     bool isOpen() const override { return h_ != INVALID_HANDLE_VALUE; }
     bool flush() override { return h_ != INVALID_HANDLE_VALUE && FlushFileBuffers(h_) != 0; }
+    std::unique_ptr<File> duplicate() override {
+        HANDLE copy = INVALID_HANDLE_VALUE;
+        if (h_ == INVALID_HANDLE_VALUE ||
+            !DuplicateHandle(GetCurrentProcess(), h_, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            return nullptr;
+        }
+        return std::make_unique<Win32File>(copy);
+    }
 
   private:
     HANDLE h_;

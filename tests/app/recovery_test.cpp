@@ -57,12 +57,13 @@ TEST(RecordingDescription, ReadsBackWhatItWroteAndRefusesWhatCannotBeMadeIntoAVi
 
 TEST(RecordingFolders, NamesSortByStartTimeNewestFirstAndOthersAreLeftAlone) {
     EXPECT_EQ(recordingFolderName(2026, 12, 7, 23, 14, 5, 42, 4242), "20261207-231405-042-4242");
-    const std::vector<std::string> order = recordingsNewestFirst(
-        {"20261207-231405-042-4242", "desktop.ini", "20261208-000001-000-7", "20261207-231405-042-999",
-         "20261207-231405-042-", "2026120x-231405-042-1", "20261207-231405-043-1"});
-    EXPECT_EQ(order, (std::vector<std::string>{"20261208-000001-000-7", "20261207-231405-043-1",
-                                               "20261207-231405-042-4242",
-                                               "20261207-231405-042-999"}));
+    const std::vector<std::string> order =
+        recordingsNewestFirst({"20261207-231405-042-4242", "desktop.ini", "20261208-000001-000-7",
+                               "20261207-231405-042-999", "20261207-231405-042-",
+                               "2026120x-231405-042-1", "20261207-231405-043-1"});
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"20261208-000001-000-7", "20261207-231405-043-1",
+                                        "20261207-231405-042-4242", "20261207-231405-042-999"}));
 }
 
 TEST(RecoveredOutput, TheOwnPathUnlessAnotherFileIsThereThenBesideIt) {
@@ -84,8 +85,7 @@ TEST(RecoveredOutput, TheOwnPathUnlessAnotherFileIsThereThenBesideIt) {
     EXPECT_EQ(recoveredOutputPath(path, stateOf), "C:\\clips.v1\\take (recovered 3).flv");
     // A name without an extension (the dot is the folder's) keeps its name whole.
     disk["C:\\clips.v1\\take"] = OutputState::SomeoneElse;
-    EXPECT_EQ(recoveredOutputPath("C:\\clips.v1\\take", stateOf),
-              "C:\\clips.v1\\take (recovered)");
+    EXPECT_EQ(recoveredOutputPath("C:\\clips.v1\\take", stateOf), "C:\\clips.v1\\take (recovered)");
     // Nowhere left within the path limit.
     const std::string longPath = "C:\\" + std::string(250, 'a') + ".flv";
     disk[longPath] = OutputState::SomeoneElse;

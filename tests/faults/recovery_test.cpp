@@ -63,7 +63,8 @@ constexpr uint16_t kPeriodMs = 100;
 
 // The fault rig's recording of `frames` frames with sound, stopped or not.
 struct Take {
-    explicit Take(int frames) : screen(testing::kRigScreenW, testing::kRigScreenH, testing::kRigPitch) {
+    explicit Take(int frames)
+        : screen(testing::kRigScreenW, testing::kRigScreenH, testing::kRigPitch) {
         for (int i = 0; i < frames; ++i) {
             ScreenFrame frame;
             frame.pixels = testing::rigScreen(i);
@@ -76,7 +77,9 @@ struct Take {
     }
 
     void record() {
-        auto view = [this](int id) { return std::make_unique<JournalFile>(files[id], journal, id); };
+        auto view = [this](int id) {
+            return std::make_unique<JournalFile>(files[id], journal, id);
+        };
         ASSERT_EQ(spoolOpenFiles(spool, screen, view(kFrames), view(kIndex),
                                  CaptureArea{0, 0, testing::kRigScreenW, testing::kRigScreenH},
                                  "the recording's own words"),
@@ -119,10 +122,9 @@ struct Take {
         MemoryFile flv;
         QuietProgress progress;
         FlvWriter writer;
-        EXPECT_EQ(runOutputDriver(writer, frames, soundSpoolFile(sound), 0, 0,
-                                  testing::kRigScreenW, testing::kRigScreenH,
-                                  testing::kRigOutputW, testing::kRigOutputH, flv, progress, 1,
-                                  thumbnail),
+        EXPECT_EQ(runOutputDriver(writer, frames, soundSpoolFile(sound), 0, 0, testing::kRigScreenW,
+                                  testing::kRigScreenH, testing::kRigOutputW, testing::kRigOutputH,
+                                  flv, progress, 1, thumbnail),
                   1);
         return flv.bytes;
     }
@@ -163,8 +165,7 @@ Cut cutAt(const Journal& journal, size_t bytes) {
             } else if (id == kNotes && firstWrite) {
                 cut.notesMagic = true;
             } else if (id == kNotes) {
-                cut.wholeSoundBytes =
-                    2 * (getLe32(&data[8]) | uint64_t{getLe32(&data[12])} << 32);
+                cut.wholeSoundBytes = 2 * (getLe32(&data[8]) | uint64_t{getLe32(&data[12])} << 32);
             }
         }
         if (left == 0) {
@@ -354,8 +355,8 @@ TEST_F(Recovery, GarbageOrARepeatedTailAddsNothing) {
         }
     }
     const size_t n = repeated[kNotes].size();
-    repeated[kNotes].insert(repeated[kNotes].end(), files[kNotes].begin() + long(n - kSoundNoteBytes),
-                            files[kNotes].end());
+    repeated[kNotes].insert(repeated[kNotes].end(),
+                            files[kNotes].begin() + long(n - kSoundNoteBytes), files[kNotes].end());
     r = recover(repeated, true);
     EXPECT_EQ(r.frames, testing::kRigFrames);
     EXPECT_EQ(r.sound, whole(kSound));
@@ -440,9 +441,7 @@ TEST(RecoveredVideo, IsByteForByteTheVideoOfTheSameRecordingStoppedAtThatFrame) 
         FrameSpool spool;
         SoundRecorder recorder;
         std::string description;
-        ASSERT_EQ(spoolOpenRecorded(spool, viewOf(frameFile), index, kPeriodMs,
-                                    description),
-                  1);
+        ASSERT_EQ(spoolOpenRecorded(spool, viewOf(frameFile), index, kPeriodMs, description), 1);
         ASSERT_EQ(soundOpenRecorded(recorder, viewOf(sound), notes), 1);
         const Bytes recovered = Take::makeVideo(spool, recorder, thumbnail);
         std::vector<testing::FlvTag> tags;
