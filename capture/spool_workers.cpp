@@ -110,6 +110,12 @@ int SpoolWorkers::finish() {
     return failed ? 0 : 1;
 }
 
+void SpoolWorkers::waitForRoom() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock,
+                  [this] { return queue_.size() < frameLimit_ || failed_ || threads_.empty(); });
+}
+
 void SpoolWorkers::abandon() {
     stop(true);
 }

@@ -57,6 +57,10 @@ class SpoolWorkers {
     int finish();
     // Stops the workers; frames not yet appended are dropped.
     void abandon();
+    // Waits until a tick can grab without reaching the bound (or the recording has
+    // failed): for a recording that keeps every frame whatever the time it takes (the
+    // replay tool).
+    void waitForRoom();
 
     // Frames grabbed so far: each is in the spool or will be unless the recording fails.
     uint32_t framesRecorded() const { return framesRecorded_; }

@@ -19,20 +19,36 @@
 // the flush of kFlushEveryTicks ticks (2 s at 10 frames per second) is timed on its own.
 //
 //   pemlo_bench_spool [frames] [folder for the spool file]
+//   pemlo_bench_spool paced [seconds] [folder]
+//
+// paced: a recording driven by a real 100 ms timer for the given time (60 s by
+// default) at 1920 x 1080 and 3840 x 2160, fully changing and screen-like, as the
+// program ticks: the tick grabs and packs on this thread and the spool workers
+// compress and append (one per processor), next to the former tick that did all of it
+// on this thread, in the same run. The timer behaves like a window timer: a tick that
+// falls due while the thread is busy comes as soon as it is free, and further ones due
+// meanwhile are lost. Figures: frames recorded per second, this thread's time per tick,
+// late ticks, and the peak memory of the case (each case runs in a process of its
+// own, its prepared frames left out).
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <zlib.h>
 
 #include "capture/frame_spool.h"
+#include "capture/spool_workers.h"
 
 namespace {
 
@@ -372,7 +388,139 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
 
 }  // namespace
 
+// Resident memory figures of this process in kB ("VmRSS", "VmHWM").
+long statusKb(const char* field) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    long kb = -1;
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, field, std::strlen(field)) == 0) {
+            kb = std::atol(line + std::strlen(field) + 1);
+        }
+    }
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    return kb;
+}
+
+// One paced case: `pipelined` ticks through the spool workers, otherwise the whole
+// tick on this thread.
+void paced(const Screen& sc, const char* content, bool pipelined, double seconds,
+           const std::string& folder,
+           const std::function<const std::vector<unsigned char>*(int)>& next) {
+    PreparedScreen screen(sc);
+    pemlo::FrameSpool spool;
+    const pemlo::CaptureArea area{0, 0, int32_t(sc.width), int32_t(sc.height)};
+    if (!pemlo::spoolOpenFile(
+            spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_paced.dat"), area)) {
+        std::fprintf(stderr, "cannot create the spool file in %s\n", folder.c_str());
+        return;
+    }
+    pemlo::SpoolWorkers workers;
+    if (pipelined && !workers.start(spool, 0, pemlo::kSpoolQueueBytes, 100)) {
+        std::fprintf(stderr, "no worker threads\n");
+        return;
+    }
+    screen.frame = next(0);
+    const long baseKb = statusKb("VmRSS:");
+    std::vector<double> tickMs;
+    const auto start = Clock::now();
+    const auto period = std::chrono::milliseconds(100);
+    auto due = start + period;
+    int ticks = 0;
+    int recorded = 0;
+    int late = 0;
+    while (due <= start + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(seconds))) {
+        std::this_thread::sleep_until(due);
+        const auto t0 = Clock::now();
+        const auto nowMs = uint32_t(ms(t0 - start));
+        bool ok = true;
+        if (pipelined) {
+            const pemlo::TickResult r = workers.tick(nowMs);
+            ok = r != pemlo::TickResult::failed;
+            recorded += r == pemlo::TickResult::recorded;
+        } else {
+            ok = pemlo::spoolRecordFrame(spool) == 1;
+            recorded += ok;
+        }
+        const auto t1 = Clock::now();
+        tickMs.push_back(ms(t1 - t0));
+        if (!ok) {
+            std::fprintf(stderr, "recording failed\n");
+            return;
+        }
+        ++ticks;
+        // The next frame is made ready outside the tick (a real screen changes on its own).
+        screen.frame = next(ticks);
+        // One tick due meanwhile comes at once; the others due meanwhile are lost.
+        due += period;
+        const auto now = Clock::now();
+        while (due + period <= now) {
+            due += period;
+            ++late;
+        }
+    }
+    if (pipelined) {
+        workers.finish();
+        late = int(workers.lateTicks());
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const long peakKb = statusKb("VmHWM:");
+    std::printf(
+        "%ux%u %-14s %-18s %5.2f frames/s over %.0f s | this thread per tick: median %6.2f ms "
+        "p95 %6.2f | late ticks %d | peak memory %.0f MB above the prepared frames\n",
+        sc.width, sc.height, content, pipelined ? "tick + workers" : "whole tick (former)",
+        recorded / elapsed, elapsed, median(tickMs), p95(tickMs), late,
+        double(peakKb - baseKb) / 1024.0);
+    std::fflush(stdout);
+    pemlo::captureRelease(spool);
+}
+
+// Every paced case in a process of its own, so that each peak memory is its own.
+int pacedAll(double seconds, const std::string& folder) {
+    std::printf(
+        "paced recording, 100 ms timer, %.0f s per case, %u processors; timings are "
+        "noisy on a shared machine, compare figures of the same run\n",
+        seconds, std::thread::hardware_concurrency());
+    std::fflush(stdout);
+    for (const Screen sc : {Screen{1920, 1080}, Screen{3840, 2160}}) {
+        for (const bool changingContent : {true, false}) {
+            for (const bool pipelined : {true, false}) {
+                const pid_t child = fork();
+                if (child == 0) {
+                    if (changingContent) {
+                        std::vector<std::vector<unsigned char>> frames;
+                        for (int i = 0; i < 4; ++i) {
+                            frames.push_back(changingFrame(sc, i));
+                        }
+                        paced(sc, "fully changing", pipelined, seconds, folder,
+                              [&](int i) { return &frames[size_t(i) % frames.size()]; });
+                    } else {
+                        Desktop desktop(sc);
+                        paced(sc, "screen-like", pipelined, seconds, folder, [&](int i) {
+                            if (i > 0) {
+                                desktop.step(i);
+                            }
+                            return &desktop.image();
+                        });
+                    }
+                    std::_Exit(0);
+                }
+                int status = 0;
+                waitpid(child, &status, 0);
+            }
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "paced") {
+        return pacedAll(argc > 2 ? std::max(1.0, std::atof(argv[2])) : 60.0,
+                        argc > 3 ? argv[3] : ".");
+    }
     const int frames = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
     const std::string folder = argc > 2 ? argv[2] : ".";
     std::printf(
