@@ -122,10 +122,14 @@ struct Take {
         MemoryFile flv;
         QuietProgress progress;
         FlvWriter writer;
-        EXPECT_EQ(runOutputDriver(writer, frames, soundSpoolFile(sound), 0, 0, testing::kRigScreenW,
-                                  testing::kRigScreenH, testing::kRigOutputW, testing::kRigOutputH,
-                                  flv, progress, 1, thumbnail),
-                  1);
+        OutputJob job;
+        job.capture = CaptureArea{0, 0, testing::kRigScreenW, testing::kRigScreenH};
+        job.outputWidth = testing::kRigOutputW;
+        job.outputHeight = testing::kRigOutputH;
+        job.recordAudio = 1;
+        job.soundSpool = soundSpoolFile(sound);
+        job.thumbnailPath = thumbnail;
+        EXPECT_EQ(runOutputDriver(job, frames, writer, flv, progress), 1);
         return flv.bytes;
     }
 
