@@ -52,22 +52,27 @@ struct Recording {
     CaptureArea area{0, 0, 40, 40};
     FrameSpool spool;
     MemoryFile memory;
+    MemoryFile indexMemory;  // the index on disk, when the recording keeps one
     GatedFile* gate = nullptr;
     SpoolWorkers workers;
 
-    explicit Recording(unsigned threads, uint64_t bound = kSpoolQueueBytes) {
+    explicit Recording(unsigned threads, uint64_t bound = kSpoolQueueBytes, bool withIndex = false) {
         auto file = std::make_unique<GatedFile>(memory);
         gate = file.get();
-        EXPECT_EQ(spoolOpenFile(spool, screen, std::move(file), area), 1);
+        FilePtr index = withIndex ? std::make_unique<GatedFile>(indexMemory) : nullptr;
+        EXPECT_EQ(spoolOpenFiles(spool, screen, std::move(file), std::move(index), area,
+                                 withIndex ? "by the workers" : ""),
+                  1);
         EXPECT_EQ(workers.start(spool, threads, bound, 100), 1);
     }
 
     // Reads the spool back and checks that frame i shows grab i of the screen.
-    void expectFramesAsGrabbed(int frames) {
+    void expectFramesAsGrabbed(int frames) { expectFramesAsGrabbed(frames, spool); }
+    void expectFramesAsGrabbed(int frames, FrameSpool& from) {
         SpoolFrame frame;
         std::vector<unsigned char> picture(40 * 40 * 3);
         for (int i = 0; i < frames; ++i) {
-            ASSERT_EQ(spoolReadFrame(spool, frame), 1) << "frame " << i;
+            ASSERT_EQ(spoolReadFrame(from, frame), 1) << "frame " << i;
             EXPECT_EQ(frame.last, i + 1 == frames ? 1 : 0);
             for (uint32_t t = 0; t < frame.tileCount; ++t) {
                 const SpoolTile& tile = frame.tiles[t];
@@ -102,6 +107,34 @@ TEST(SpoolWorkers, FramesReachTheSpoolInGrabOrder) {
         EXPECT_EQ(r.spool.count, 30);
         r.expectFramesAsGrabbed(30);
     }
+}
+
+// Frames appended by the workers carry their index records on disk: a later start reads
+// every one back whole (numbers in turn, crc32 over record and blocks), with the
+// durations the grab readings give.
+TEST(SpoolWorkers, TheFramesIndexOnDiskReadsBackAsALaterStartWouldReadIt) {
+    Recording r(2, kSpoolQueueBytes, true);
+    const uint32_t grabs[] = {1000, 1100, 1230, 1300, 1450, 1500, 1600, 1790};
+    for (uint32_t t : grabs) {
+        r.screen.times.push_back(t);
+    }
+    for (uint32_t t : grabs) {
+        ASSERT_EQ(r.workers.tick(t), TickResult::recorded);
+    }
+    ASSERT_EQ(r.workers.finish(), 1);
+
+    auto frames = std::make_unique<MemoryFile>();
+    frames->bytes = r.memory.bytes;
+    MemoryFile index;
+    index.bytes = r.indexMemory.bytes;
+    FrameSpool recovered;
+    std::string description;
+    ASSERT_EQ(spoolOpenRecorded(recovered, std::move(frames), index, 100, description), 1);
+    EXPECT_EQ(description, "by the workers");
+    ASSERT_EQ(spoolRecordedFrames(recovered), 8);
+    EXPECT_EQ(spoolFirstGrabMs(recovered), 1000u);
+    EXPECT_EQ(spoolDurationMs(recovered), 890u);
+    r.expectFramesAsGrabbed(8, recovered);
 }
 
 // With room for one frame, a tick while it is still being written grabs nothing and
