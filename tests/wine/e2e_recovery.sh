@@ -2,10 +2,9 @@
 # End to end: the recorder's process is killed (as a crash or "End task" does) during a
 # recording or its output phase; the next start, from another folder, asks about the
 # recording before the main dialog can be used:
-#  1. killed early (1 s in) and in the middle (4 s in, after the output phase's first
-#     keyframe would have been written): Yes makes the FLV at the recording's own path
-#     with the recorded seconds, the pattern's exact colours and the tone; Close opens
-#     the preview page and the program ends; nothing is kept.
+#  1. killed early (1 s in) and later (4 s in): Yes makes the FLV at the recording's own
+#     path with the recorded seconds, the pattern's exact colours and the tone; Close
+#     opens the preview page and the program ends; nothing is kept.
 #  2. killed during the output phase: the same recovery makes the video again.
 #  3. killed, then the FLV replaced by another file: the video goes beside it as
 #     "NAME (recovered).flv" and the other file is left alone.
