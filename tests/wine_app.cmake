@@ -11,7 +11,7 @@ endif()
 if(PEMLO_WINDOWS_BIN)
     # The process killed while recording and while processing; the next start's questions.
     add_test(NAME wine_app_e2e_recovery
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})
     set_tests_properties(wine_app_e2e_recovery PROPERTIES LABELS "wine;peer;slow" TIMEOUT 600)
 endif()
 if(PEMLO_WINDOWS_BIN)
