@@ -159,8 +159,10 @@ std::string recoveredOutputPath(const std::string& outputPath,
     const std::string stem = outputPath.substr(0, dot);
     const std::string extension = outputPath.substr(dot);
     for (int n = 1; n < 100; ++n) {
-        const std::string candidate =
-            stem + (n == 1 ? " (recovered)" : " (recovered " + std::to_string(n) + ")") + extension;
+        std::string candidate = stem;
+        candidate +=
+            n == 1 ? std::string(" (recovered)") : " (recovered " + std::to_string(n) + ")";
+        candidate += extension;
         if (candidate.size() >= kMaxPath) {
             return std::string();
         }

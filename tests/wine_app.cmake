@@ -11,7 +11,7 @@ endif()
 if(PEMLO_WINDOWS_BIN)
     # The process killed while recording and while processing; the next start's questions.
     add_test(NAME wine_app_e2e_recovery
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})
     set_tests_properties(wine_app_e2e_recovery PROPERTIES LABELS "wine;peer;slow" TIMEOUT 600)
 endif()
 if(PEMLO_WINDOWS_BIN)
@@ -21,6 +21,15 @@ if(PEMLO_WINDOWS_BIN)
     add_test(NAME wine_app_e2e_sync_stall
         COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN} stall)
     set_tests_properties(wine_app_e2e_sync wine_app_e2e_sync_stall PROPERTIES
+        LABELS "wine;peer;slow" TIMEOUT 400)
+endif()
+if(PEMLO_WINDOWS_BIN)
+    # "Select area..." with the real pointer, at 96 DPI and on a display scaled to 150 %.
+    add_test(NAME wine_app_e2e_select
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN})
+    add_test(NAME wine_app_e2e_select_144dpi
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN} 144)
+    set_tests_properties(wine_app_e2e_select wine_app_e2e_select_144dpi PROPERTIES
         LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
 if(PEMLO_WINDOWS_D3D_BIN)
