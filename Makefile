@@ -8,6 +8,14 @@ FUZZ := build/fuzz
 FUZZ_SECONDS ?= 5
 WINDOWS := build/windows
 WINDOWS_GDI := build/windows-gdi
+# Where this machine cannot run 32-bit programs (tools/wine-arch.sh runs the 32-bit Wine
+# loader once and keeps the answer in build/wine-arch.txt), the program and its test
+# programs are also built for x86_64, and every test under Wine runs those under wine64.
+# The product stays the 32-bit build/windows. PEMLO_WINE_ARCH=32|64 or PEMLO_WINE_NO32=1
+# in the environment try the other way by hand.
+WINDOWS64 := build/windows64
+WINDOWS64_GDI := build/windows64-gdi
+WINE_ARCH := bash tools/wine-arch.sh
 
 .PHONY: all deps native sanitize windows lint format test unit-tests sanitize-tests fuzz run clean
 
@@ -17,8 +25,13 @@ deps:
 	@bash tools/install-deps.sh all
 
 native: deps
-	@cmake -S . -B $(NATIVE) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DPEMLO_WINDOWS_BIN=$(CURDIR)/$(WINDOWS_GDI) -DPEMLO_WINDOWS_D3D_BIN=$(CURDIR)/$(WINDOWS) >/dev/null
+	@probe=$$($(WINE_ARCH)); arch=$${probe%% *}; \
+	if [ "$$arch" = 64 ]; then gdi=$(WINDOWS64_GDI) d3d=$(WINDOWS64) rig=build/wine-rig64; \
+	else gdi=$(WINDOWS_GDI) d3d=$(WINDOWS) rig=build/wine-rig; fi; \
+	cmake -S . -B $(NATIVE) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPEMLO_WINDOWS_BIN=$(CURDIR)/$$gdi -DPEMLO_WINDOWS_D3D_BIN=$(CURDIR)/$$d3d \
+	    -DPEMLO_PRODUCT_BIN=$(CURDIR)/$(WINDOWS) -DPEMLO_WINE_RIG_ROOT=$(CURDIR)/$$rig \
+	    -DPEMLO_WINE_ARCH="$$arch" -DPEMLO_WINE_WHY="$${probe#* }" >/dev/null
 	@cmake --build $(NATIVE) -j $(JOBS)
 
 sanitize: deps
@@ -34,6 +47,14 @@ windows: deps
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 	@cmake --build $(WINDOWS_GDI) -j $(JOBS)
 	@bash tools/check-dlls.sh $(WINDOWS)/app/PemloRecorder.exe
+	@if [ "$$($(WINE_ARCH) | cut -d' ' -f1)" = 64 ]; then \
+	    cmake -S . -B $(WINDOWS64) $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null && \
+	    cmake --build $(WINDOWS64) -j $(JOBS) && \
+	    cmake -S . -B $(WINDOWS64_GDI) $(GEN) -DCMAKE_BUILD_TYPE=Release -DPEMLO_GDI_CAPTURE=ON \
+	        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null && \
+	    cmake --build $(WINDOWS64_GDI) -j $(JOBS); \
+	fi
 
 lint: native
 	@bash tools/lint.sh $(NATIVE)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/area_picker_win32.h"
 #include "app/messages.h"
 #include "app/recorder_win32.h"
 
@@ -52,6 +53,24 @@ void showAbout(HWND dialog) {
                 "F2 starts a recording and F3 stops it, whichever program has the focus.\n\n"
                 "Written by the Pemlo Recorder developers.",
                 "About Pemlo Recorder", MB_OK | MB_ICONINFORMATION);
+}
+
+// "Select area...": the area picked on the screen becomes a screen-area choice with the
+// output size of the area, and the focus goes to Start.
+void selectArea(Recorder& r, HWND dialog) {
+    ScreenArea area;
+    r.state.selectingArea = 1;
+    const int picked = pickScreenArea(r.instance, dialog, area);
+    r.state.selectingArea = 0;
+    if (!picked) {
+        return;
+    }
+    CheckRadioButton(dialog, kIdFullScreen, kIdScreenArea, kIdScreenArea);
+    onSettingsCommand(r, dialog, kIdScreenArea, BN_CLICKED);
+    DialogView view(dialog);
+    showPickedArea(view, area);
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kIdStart)),
+                 TRUE);
 }
 
 }  // namespace
@@ -175,6 +194,9 @@ void onSettingsCommand(Recorder& r, HWND dialog, int controlId, int notification
             break;
         case kIdAbout:
             showAbout(dialog);
+            break;
+        case kIdSelectArea:
+            selectArea(r, dialog);
             break;
         case kIdRecordAudio:
             r.settings.recordAudio = IsDlgButtonChecked(dialog, kIdRecordAudio) == BST_CHECKED;

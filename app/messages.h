@@ -19,6 +19,11 @@ inline constexpr const char kOutputWidth[] = "Output FLV width";
 inline constexpr const char kOutputHeight[] = "Output FLV height";
 inline constexpr const char kModeLine[] = "%d by %d pixels of 16 bits";
 
+// Picking the area on the screen
+inline constexpr const char kSelectAreaCaption[] = "Select area";
+inline constexpr const char kSelectAreaHint[] =
+    "Drag to select an area, click a window, Esc to cancel";
+
 // Recording control
 inline constexpr const char kCannotCreateFile[] = "Could not create specified file.";
 inline constexpr const char kCannotSwitchMode[] = "Could not change to fullscreen mode.";

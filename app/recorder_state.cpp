@@ -17,7 +17,10 @@ RecorderPhase recorderPhase(const RecorderState& state) {
 }
 
 int canStart(const RecorderState& state, int busy) {
-    return recorderPhase(state) == RecorderPhase::Idle && !busy && !state.tornDown.load() ? 1 : 0;
+    return recorderPhase(state) == RecorderPhase::Idle && !busy && !state.selectingArea &&
+                   !state.tornDown.load()
+               ? 1
+               : 0;
 }
 
 int canStop(const RecorderState& state) {
@@ -25,6 +28,10 @@ int canStop(const RecorderState& state) {
 }
 
 int canChangeRecordAudio(const RecorderState& state, int busy) {
+    return canStart(state, busy);
+}
+
+int canSelectArea(const RecorderState& state, int busy) {
     return canStart(state, busy);
 }
 

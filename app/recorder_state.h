@@ -15,18 +15,23 @@ struct RecorderState {
     int progressOpen = 0;
     // 1 when this recording switched the display mode.
     int switchedMode = 0;
+    // 1 while the user picks the area to record on the screen (the main dialog is hidden).
+    int selectingArea = 0;
     // Set by the first tear-down; later requests do nothing.
     std::atomic<int> tornDown{0};
 };
 
 RecorderPhase recorderPhase(const RecorderState& state);
 
-// Start (button or F2) only in the Idle state and while no grab is under way.
+// Start (button or F2) only in the Idle state, while no grab is under way and no area is
+// being picked on the screen.
 int canStart(const RecorderState& state, int busy);
 // Stop (button or F3) only while recording.
 int canStop(const RecorderState& state);
 // The Record Audio box changes the setting only in the Idle state.
 int canChangeRecordAudio(const RecorderState& state, int busy);
+// "Select area..." only in the Idle state, once at a time.
+int canSelectArea(const RecorderState& state, int busy);
 
 // A start that has created the output file.
 void enterRecording(RecorderState& state, int switchedMode);

@@ -160,6 +160,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 if (canChangeRecordAudio(r.state, busy)) {
                     onSettingsCommand(r, window, id, HIWORD(wParam));
                 }
+            } else if (id == kIdSelectArea) {
+                if (canSelectArea(r.state, busy)) {
+                    onSettingsCommand(r, window, id, HIWORD(wParam));
+                }
             } else if (id == kIdFullScreen || id == kIdScreenArea || id == kIdBrowse ||
                        id == kIdCaptureWidth || id == kIdCaptureHeight || id == kIdModeList ||
                        id == kIdAbout) {

@@ -31,6 +31,7 @@ enum MainDialogControl : int {
     kIdAbout = 128,
     kIdStatusBar = 129,
     kIdRecordAudio = 160,
+    kIdSelectArea = 170,
     kIdBanner = 4001,
 };
 

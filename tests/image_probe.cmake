@@ -6,10 +6,10 @@ add_test(NAME image_probe COMMAND pemlo_image_probe)
 function(pemlo_image_probe_wine_test)
     if(PEMLO_WINDOWS_D3D_BIN)
         add_test(NAME wine_image_bytes
-            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/image_probe.sh
+            COMMAND ${PEMLO_WINE_TEST} ${CMAKE_CURRENT_SOURCE_DIR}/wine/image_probe.sh
                 $<TARGET_FILE:pemlo_image_probe> ${PEMLO_WINDOWS_D3D_BIN}/tests/wine/image_probe.exe)
         set_tests_properties(wine_image_bytes PROPERTIES
-            LABELS wine TIMEOUT 300 ENVIRONMENT "RIG_ROOT=${PEMLO_WINE_RIG_ROOT}")
+            LABELS wine TIMEOUT 300)
     endif()
 endfunction()
 cmake_language(DEFER CALL pemlo_image_probe_wine_test)

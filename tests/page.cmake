@@ -33,10 +33,10 @@ set_tests_properties(page_player_from_disk PROPERTIES LABELS "peer;browser" TIME
 function(pemlo_page_wine_test)
     if(PEMLO_WINDOWS_BIN)
         add_test(NAME wine_preview_resources
-            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/page/preview_probe.sh
+            COMMAND ${PEMLO_WINE_TEST} ${CMAKE_CURRENT_SOURCE_DIR}/page/preview_probe.sh
                 ${PEMLO_WINDOWS_BIN}/tests/wine/preview_probe.exe ${CMAKE_BINARY_DIR}/resources)
         set_tests_properties(wine_preview_resources PROPERTIES
-            LABELS wine TIMEOUT 180 ENVIRONMENT "RIG_ROOT=${PEMLO_WINE_RIG_ROOT}")
+            LABELS wine TIMEOUT 180)
     endif()
 endfunction()
 cmake_language(DEFER CALL pemlo_page_wine_test)

@@ -4,21 +4,30 @@
 if(PEMLO_WINDOWS_BIN)
     foreach(script e2e_record e2e_refusals)
         add_test(NAME wine_app_${script}
-            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/${script}.sh ${PEMLO_WINDOWS_BIN})
+            COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/${script}.sh ${PEMLO_WINDOWS_BIN})
         set_tests_properties(wine_app_${script} PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
     endforeach()
 endif()
 if(PEMLO_WINDOWS_BIN)
     # Sound in step with the picture over a minute, without and with a stall.
     add_test(NAME wine_app_e2e_sync
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN})
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN})
     add_test(NAME wine_app_e2e_sync_stall
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN} stall)
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN} stall)
     set_tests_properties(wine_app_e2e_sync wine_app_e2e_sync_stall PROPERTIES
+        LABELS "wine;peer;slow" TIMEOUT 400)
+endif()
+if(PEMLO_WINDOWS_BIN)
+    # "Select area..." with the real pointer, at 96 DPI and on a display scaled to 150 %.
+    add_test(NAME wine_app_e2e_select
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN})
+    add_test(NAME wine_app_e2e_select_144dpi
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN} 144)
+    set_tests_properties(wine_app_e2e_select wine_app_e2e_select_144dpi PROPERTIES
         LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
 if(PEMLO_WINDOWS_D3D_BIN)
     add_test(NAME wine_app_e2e_product
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/e2e_product.sh ${PEMLO_WINDOWS_D3D_BIN})
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_product.sh ${PEMLO_WINDOWS_D3D_BIN})
     set_tests_properties(wine_app_e2e_product PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
 endif()

@@ -3,11 +3,27 @@
 # short scripted demo on a virtual display and prints where its results are.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-product="$root/build/windows/app/PemloRecorder.exe"
+# The 32-bit product where this machine runs the 32-bit Wine loader, else its x86_64
+# build under wine64 (tools/wine-arch.sh finds out).
+probe=$(bash "$root/tools/wine-arch.sh")
+export PEMLO_WINE_ARCH=${probe%% *}
+case "$PEMLO_WINE_ARCH" in
+    32) suffix="" loader=wine ;;
+    64) suffix=64 loader=/usr/lib/wine/wine64 ;;
+    *)
+        echo "make run: ${probe#* }" >&2
+        exit 1
+        ;;
+esac
+product="$root/build/windows$suffix/app/PemloRecorder.exe"
+echo "$PEMLO_WINE_ARCH-bit build under $(basename "$loader"): ${probe#* }"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "Starting $product under Wine"
-    cd "$root/build" && exec wine "$product"
+    if [ "$PEMLO_WINE_ARCH" = 64 ]; then
+        export WINELOADER=$loader
+    fi
+    cd "$root/build" && exec "$loader" "$product"
 fi
 
 # Headless: the GDI-source build (Wine's Direct3D copy of the screen is black) on the
@@ -18,7 +34,7 @@ rm -f "$out"/demo.flv "$out"/demo.bmp "$out"/contact.png
 set +e
 (
     set -u
-    source "$root/tests/wine/e2e_common.sh" "${PEMLO_GDI_BUILD:-$root/build/windows-gdi}"
+    source "$root/tests/wine/e2e_common.sh" "${PEMLO_GDI_BUILD:-$root/build/windows$suffix-gdi}"
     e2e_start
     # The tone lasts longer than the recording ever does and is ended after the stop: an
     # idle sink would hand the recorder almost no sound.

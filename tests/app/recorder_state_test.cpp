@@ -48,6 +48,18 @@ TEST(RecorderState, RefusedStartReturnsToIdle) {
     EXPECT_EQ(canStart(s, 0), 1);
 }
 
+TEST(RecorderState, NothingStartsWhileTheAreaIsBeingPicked) {
+    RecorderState s;
+    EXPECT_EQ(canSelectArea(s, 0), 1);
+    EXPECT_EQ(canSelectArea(s, 1), 0);  // a grab is under way
+    s.selectingArea = 1;
+    EXPECT_EQ(canStart(s, 0), 0);  // F2 while the main dialog is hidden
+    EXPECT_EQ(canSelectArea(s, 0), 0);
+    s.selectingArea = 0;
+    enterRecording(s, 0);
+    EXPECT_EQ(canSelectArea(s, 0), 0);
+}
+
 TEST(RecorderState, NothingStartsOrStopsAfterTheTearDown) {
     RecorderState s;
     enterRecording(s, 0);

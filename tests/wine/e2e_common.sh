@@ -14,7 +14,11 @@ for f in "$E2E_EXE" "$E2E_DRIVER"; do
     [ -f "$f" ] || { echo "missing $f (build the Windows configurations first)" >&2; exit 1; }
 done
 
-export RIG_ROOT=${RIG_ROOT:-$(cd "$E2E_BUILD/.." && pwd)/wine-rig}
+if [ "${PEMLO_WINE_ARCH:-}" = 64 ]; then
+    export RIG_ROOT=${RIG_ROOT:-$(cd "$E2E_BUILD/.." && pwd)/wine-rig64}
+else
+    export RIG_ROOT=${RIG_ROOT:-$(cd "$E2E_BUILD/.." && pwd)/wine-rig}
+fi
 export RIG_NAME=pemlo
 export RIG_TIMEOUT=${RIG_TIMEOUT:-120}
 # shellcheck source=rig.sh

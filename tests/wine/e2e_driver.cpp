@@ -101,6 +101,30 @@ BOOL CALLBACK collectStatic(HWND child, LPARAM param) {
     return TRUE;
 }
 
+// A visible top-level window of any class with this caption.
+struct CaptionSearch {
+    const char* caption = nullptr;
+    HWND window = nullptr;
+};
+
+BOOL CALLBACK findCaption(HWND window, LPARAM param) {
+    auto* s = reinterpret_cast<CaptionSearch*>(param);
+    char caption[256] = {0};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (IsWindowVisible(window) && std::strcmp(caption, s->caption) == 0) {
+        s->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND windowCaptioned(const char* caption) {
+    CaptionSearch s;
+    s.caption = caption;
+    EnumWindows(findCaption, reinterpret_cast<LPARAM>(&s));
+    return s.window;
+}
+
 HWND errorBox() {
     return dialogWith("Error", 0);
 }
@@ -165,6 +189,32 @@ int runPattern(int x0, int y0, int x1, int y1, int ms, int holdMs) {
         Sleep(20);
     }
     DestroyWindow(w);
+    return 0;
+}
+
+// An ordinary window (not topmost) of the four coloured squares, w x h pixels at (x, y),
+// that stays still for `ms` milliseconds or until it is closed: a window to click.
+int runStill(int x, int y, int w, int h, int ms) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = patternProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PemloTestStill";
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "still", WS_POPUP | WS_VISIBLE, x, y, w, h,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+    if (window == nullptr) {
+        return fail("cannot create the still window");
+    }
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(ms) && IsWindow(window)) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        Sleep(20);
+    }
+    DestroyWindow(window);
     return 0;
 }
 
@@ -239,6 +289,9 @@ int main(int argc, char** argv) {
     if (cmd == "pattern") {
         return runPattern(arg(2), arg(3), arg(4), arg(5), arg(6), arg(7));
     }
+    if (cmd == "still") {  // still X Y W H MS
+        return runStill(arg(2), arg(3), arg(4), arg(5), arg(6));
+    }
     if (cmd == "noise") {  // noise X Y W H MS
         return runNoise(arg(2), arg(3), arg(4), arg(5), arg(6));
     }
@@ -257,14 +310,80 @@ int main(int argc, char** argv) {
         }
         return fail("the program's dialogs are still there");
     }
+    if (cmd == "wait-window" || cmd == "window-gone") {
+        // wait-window CAPTION TIMEOUT_MS: prints the window's rectangle "left top right
+        // bottom" once a visible window of that caption shows. window-gone CAPTION
+        // TIMEOUT_MS: 0 once none shows.
+        const char* caption = argc > 2 ? argv[2] : "";
+        for (int waited = 0; waited <= arg(3); waited += 50) {
+            HWND w = enterDesktop() ? windowCaptioned(caption) : nullptr;
+            if (cmd == "wait-window" && w != nullptr) {
+                RECT r{};
+                GetWindowRect(w, &r);
+                std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left),
+                            static_cast<long>(r.top), static_cast<long>(r.right),
+                            static_cast<long>(r.bottom));
+                return 0;
+            }
+            if (cmd == "window-gone" && w == nullptr) {
+                return 0;
+            }
+            Sleep(50);
+        }
+        return fail(cmd == "wait-window" ? "no such window" : "the window is still there");
+    }
+    if (cmd == "foreground") {  // the caption of the window that has the keyboard
+        char caption[256] = {0};
+        if (HWND w = GetForegroundWindow()) {
+            GetWindowTextA(w, caption, sizeof caption);
+        }
+        std::printf("%s\n", caption);
+        return 0;
+    }
+    if (cmd == "close-window") {  // close-window CAPTION
+        HWND w = windowCaptioned(argc > 2 ? argv[2] : "");
+        if (w == nullptr) {
+            return fail("no such window");
+        }
+        PostMessageA(w, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (cmd == "focus" || cmd == "shown") {
+        // focus: the id of the main dialog's control that has the keyboard focus (0 when
+        // none of them has it). shown: 1 when the main dialog is visible.
+        HWND main = mainDialog();
+        if (!main) {
+            return fail("no main dialog");
+        }
+        if (cmd == "shown") {
+            std::printf("%d\n", IsWindowVisible(main) ? 1 : 0);
+            return 0;
+        }
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        int id = 0;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) &&
+            info.hwndFocus != nullptr && GetParent(info.hwndFocus) == main) {
+            id = GetDlgCtrlID(info.hwndFocus);
+        }
+        std::printf("%d\n", id);
+        return 0;
+    }
     if (cmd == "set" || cmd == "get" || cmd == "click" || cmd == "enabled" || cmd == "status" ||
-        cmd == "check" || cmd == "close-main" || cmd == "select") {
+        cmd == "check" || cmd == "close-main" || cmd == "select" || cmd == "texts") {
         HWND main = mainDialog();
         if (!main) {
             return fail("no main dialog");
         }
         if (cmd == "close-main") {
             PostMessageA(main, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (cmd == "texts") {  // texts ID...: the controls' texts on one line
+            for (int i = 2; i < argc; ++i) {
+                std::printf(i > 2 ? " %s" : "%s", textOf(GetDlgItem(main, arg(i))).c_str());
+            }
+            std::printf("\n");
             return 0;
         }
         if (cmd == "status") {

@@ -88,6 +88,10 @@ ln -sfn "$(dirname "$page")" pagecase/page
 ln -sf "$flv" pagecase/rec.flv
 ffmpeg -v error -i "$flv" -fps_mode passthrough -f rawvideo -pix_fmt rgb24 pagecase/ref.rgb
 ffmpeg -v error -i "$flv" -vn -f s16le -c:a pcm_s16le pagecase/ref.s16
+# The browser driver comes with the page tests' npm packages.
+if [ ! -d "$E2E_HERE/../page/node_modules/playwright-core" ]; then
+    (cd "$E2E_HERE/../page" && npm ci --no-audit --no-fund --silent)
+fi
 check "the page plays the recording in Chromium from file://" \
     timeout 180 node "$E2E_HERE/../page/player_test.js" pagecase basic
 e2e_finish

@@ -19,5 +19,5 @@ if ! diff native.txt wine.txt; then
     echo "the Windows build's bytes differ from the native build's" >&2
     exit 1
 fi
-echo "$(grep -c '^scale\|^crop' wine.txt) cases, the same bytes in both builds"
+echo "$(grep -c '^scale\|^crop' wine.txt) cases, the same bytes in the native build and the ${PEMLO_WINE_ARCH}-bit Windows build"
 tail -1 wine.txt | grep -qx PASS

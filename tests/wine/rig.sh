@@ -12,7 +12,10 @@
 #
 # Settings (environment): RIG_ROOT (required; the template prefix and each test's work
 # folder live there), RIG_NAME (desktop name, default "pemlo"), RIG_SIZE (1024x768),
-# RIG_TIMEOUT (seconds a program may run, default 60), RIG_SOUND (1 to start the sink).
+# RIG_TIMEOUT (seconds a program may run, default 60), RIG_SOUND (1 to start the sink),
+# PEMLO_WINE_ARCH (32: the 32-bit loader, `wine`; 64: wine64 alone, for the x86_64
+# builds on machines that cannot run 32-bit programs; unset: what tools/wine-arch.sh
+# finds out). The two kinds of prefix never share a template.
 # After rig_start: DISPLAY, WINEPREFIX, PULSE_SERVER are exported and RIG_WORK is the
 # test's own folder (removed at the end unless RIG_KEEP=1).
 
@@ -24,6 +27,7 @@ RIG_XVFB_PID=""
 RIG_PULSE_PID=""
 RIG_WORK=""
 RIG_BACKGROUND=()
+RIG_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 rig_log() { echo "rig: $*" >&2; }
 
@@ -97,6 +101,9 @@ rig_start_display() {
 # each test, so that tests running at the same time never share a wineserver.
 rig_make_prefix() {
     local template="$RIG_ROOT/template"
+    if [ "$PEMLO_WINE_ARCH" = 64 ]; then
+        template="$RIG_ROOT/template64"
+    fi
     mkdir -p "$RIG_ROOT"
     (
         flock 9
@@ -150,12 +157,35 @@ rig_start_sound() {
     rig_fail "pulseaudio did not start (see $dir/pulse.log)"
 }
 
+# Points `wine`, `wineboot` and `wineserver` at the loader of PEMLO_WINE_ARCH. With
+# 64, the commands of the Wine packages would pick the 32-bit loader as soon as it is
+# installed, runnable or not: small commands in RIG_WORK/bin go first on PATH instead.
+rig_choose_loader() {
+    if [ -z "${PEMLO_WINE_ARCH:-}" ]; then
+        PEMLO_WINE_ARCH=$(bash "$RIG_HERE/../../tools/wine-arch.sh" | cut -d' ' -f1)
+    fi
+    export PEMLO_WINE_ARCH
+    case "$PEMLO_WINE_ARCH" in
+        32) ;;
+        64)
+            local bin="$RIG_WORK/bin"
+            mkdir -p "$bin"
+            printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine"
+            printf '#!/bin/sh\nexec /usr/lib/wine/wine64 wineboot "$@"\n' >"$bin/wineboot"
+            chmod +x "$bin/wine" "$bin/wineboot"
+            export PATH="$bin:$PATH" WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+            ;;
+        *) rig_fail "no Wine loader runs on this machine (tools/wine-arch.sh)" ;;
+    esac
+}
+
 rig_start() {
     [ -n "${RIG_ROOT:-}" ] || rig_fail "RIG_ROOT is not set"
     mkdir -p "$RIG_ROOT"
     RIG_WORK=$(mktemp -d "$RIG_ROOT/run.XXXXXX")
     trap rig_on_exit EXIT
     trap 'exit 130' INT TERM
+    rig_choose_loader
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml="
     rig_start_display
