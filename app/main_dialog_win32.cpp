@@ -106,7 +106,7 @@ void initMainDialog(Recorder& r, HWND dialog) {
         SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, kNumberFieldChars, 0);
     }
     SendDlgItemMessageA(dialog, kIdOutputPath, EM_LIMITTEXT, kMaxPath, 0);
-    // Part 0 holds the status; part 1 the pace of a recording.
+    // The status bar: the status on the left, the pace of a recording on the right.
     RECT bar{};
     GetClientRect(GetDlgItem(dialog, kIdStatusBar), &bar);
     const int parts[2] = {(bar.right - bar.left) * 2 / 5, -1};

@@ -226,8 +226,7 @@ void windowTask(void* context) {
     State& s = *job.state;
     const unsigned thread = job.nextThread.fetch_add(1, std::memory_order_relaxed);
     if (thread >= s.threads) {
-        job.failed.store(1, std::memory_order_relaxed);  // more calls than compressors
-        return;
+        return;  // more calls than compressors: the others do the rows
     }
     BlockCompressor& k = s.compressors[thread];
     for (;;) {

@@ -67,6 +67,11 @@ void WorkerCrew::joinCurrent() {
 }
 
 void WorkerCrew::runOnAll(Task task, void* context) {
+    // The helpers that serve only the crew may still be returning from the last share;
+    // had they not, they could take a second share of this task.
+    for (unsigned i = 1; i < started_; ++i) {
+        helpers_[i].wait();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         task_ = task;
@@ -74,12 +79,8 @@ void WorkerCrew::runOnAll(Task task, void* context) {
         open_ = true;
     }
     for (unsigned i = 0; i < started_; ++i) {
-        // The others serve only the crew (their last share may still be returning); the
-        // first may still be on a task of the output loop, which joins when it ends.
-        if (i > 0) {
-            helpers_[i].wait();
-            helpers_[i].post(&joinCrew, this);
-        } else if (helpers_[i].idle()) {
+        // The first may still be on a task of the output loop, which joins when it ends.
+        if (i > 0 || helpers_[i].idle()) {
             helpers_[i].post(&joinCrew, this);
         }
     }
