@@ -74,7 +74,14 @@ OutputState outputStateOf(const std::string& path, const std::string& recordings
         if (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) {
             state = OutputState::Empty;
         } else if (!recordingsId.empty() && outputFileId(h) == recordingsId) {
-            state = OutputState::Ours;
+            // The same file index can come back for a new file once the old one was
+            // deleted: only an FLV (one this program began) counts as the recording's.
+            char head[3] = {};
+            DWORD got = 0;
+            if (ReadFile(h, head, sizeof head, &got, nullptr) && got == sizeof head &&
+                head[0] == 'F' && head[1] == 'L' && head[2] == 'V') {
+                state = OutputState::Ours;
+            }
         }
     }
     CloseHandle(h);

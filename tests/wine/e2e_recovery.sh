@@ -26,15 +26,20 @@ cp PemloRecorder.exe elsewhere/
 
 pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
 
-# Kills the recorder's process of this Wine prefix, as the system does for "End task".
+# Kills the recorder's process of this Wine prefix, as the system does for "End task";
+# not the launchers that name it (one of them may hold the virtual desktop).
 kill_recorder() {
     local pid
     for pid in $(pgrep -f 'PemloRecorder\.exe'); do
-        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+        if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1 | grep -q 'PemloRecorder\.exe$' &&
+            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
             kill -KILL "$pid"
         fi
     done
     recorder_gone_here
+    # The Wine server closes the killed program's files once it has noticed its end;
+    # until then the spools count as in use by a recorder still running.
+    sleep 2
 }
 
 # Starts the recorder from another folder than the first start's (a copy of it there:
@@ -122,6 +127,7 @@ recover_with_yes() {  # label
     start_elsewhere
     question=$(drv question 20000 yes)
     echo "     $1: asked '$question'"
+    [ -n "$question" ] || echo "     $1: status instead: '$(drv status)', kept: $(kept_recordings)"
     check "$1: asked at the next start" test -n "$question"
     check "$1: the question names the recorded seconds" grep -q "Recorded: [0-9]* second" <<<"$question"
     check "$1: output finished" equals "$(drv wait-progress 10000 && drv wait-finished 120000)" "Close"
