@@ -83,6 +83,10 @@ void setStatusText(HWND dialog, const char* text) {
     SendDlgItemMessageA(dialog, kIdStatusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
 }
 
+void setPaceText(HWND dialog, const char* text) {
+    SendDlgItemMessageA(dialog, kIdStatusBar, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+}
+
 void setControlDisabled(HWND dialog, int controlId, int disabled) {
     HWND control = GetDlgItem(dialog, controlId);
     LONG style = GetWindowLongA(control, GWL_STYLE);
@@ -102,6 +106,11 @@ void initMainDialog(Recorder& r, HWND dialog) {
         SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, kNumberFieldChars, 0);
     }
     SendDlgItemMessageA(dialog, kIdOutputPath, EM_LIMITTEXT, kMaxPath, 0);
+    // The status bar: the status on the left, the pace of a recording on the right.
+    RECT bar{};
+    GetClientRect(GetDlgItem(dialog, kIdStatusBar), &bar);
+    const int parts[2] = {(bar.right - bar.left) * 2 / 5, -1};
+    SendDlgItemMessageA(dialog, kIdStatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
     setStatusText(dialog, text::kStatusIdle);
 
     DEVMODEA mode{};

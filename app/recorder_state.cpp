@@ -1,5 +1,7 @@
 #include "app/recorder_state.h"
 
+#include <cstdio>
+
 namespace pemlo {
 
 RecorderPhase recorderPhase(const RecorderState& state) {
@@ -59,6 +61,19 @@ int claimTearDown(RecorderState& state) {
 ProgressButtonAction progressButtonAction(const RecorderState& state) {
     const int processing = state.processing.load();
     return {processing ? 0 : 1, processing ? 1 : 0};
+}
+
+int keepsSpools(const RecorderState& state, int framesRecorded, int deleteOutput) {
+    return framesRecorded > 0 && !deleteOutput && recorderPhase(state) != RecorderPhase::Finished
+               ? 1
+               : 0;
+}
+
+void paceText(char* out, unsigned long size, unsigned long recordedMs, unsigned long frames,
+              unsigned long lateTicks) {
+    const unsigned long seconds = recordedMs / 1000;
+    std::snprintf(out, size, "%lu:%02lu, %lu frames, %lu late", seconds / 60, seconds % 60, frames,
+                  lateTicks);
 }
 
 }  // namespace pemlo

@@ -53,4 +53,16 @@ struct ProgressButtonAction {
 };
 ProgressButtonAction progressButtonAction(const RecorderState& state);
 
+// Whether the tear-down keeps the recording's spools for the next start: only when
+// frames were recorded and the recording ends without its finished video and without a
+// cancel (a failure, the program closed while recording or processing). A finished
+// video, a cancel and a start that recorded nothing delete them.
+int keepsSpools(const RecorderState& state, int framesRecorded, int deleteOutput);
+
+// The pace of a recording, for the status bar's second part: the time recorded
+// (minutes and seconds), the frames recorded and the ticks that came late, as
+// "1:05, 640 frames, 3 late". Written into `out` (at least 64 bytes).
+void paceText(char* out, unsigned long size, unsigned long recordedMs, unsigned long frames,
+              unsigned long lateTicks);
+
 }  // namespace pemlo

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/preview_page.h"
 #include "app/recorder_win32.h"
+#include "app/recovery.h"
 #include "flv/flv_writer.h"
 #include "platform/file_win32.h"
 #include "process/output_driver.h"
@@ -102,16 +103,6 @@ void putBackDisplayAndSound(Recorder& r) {
     stopSoundRecording(r.sound);
 }
 
-// The clock reading of the first frame, the video's time zero: the last grab's reading
-// less the durations of the frames before it.
-uint32_t firstFrameClock(const FrameSpool& spool) {
-    uint32_t t = spool.lastGrabMs;
-    for (int32_t i = 0; i + 1 < spool.count; ++i) {
-        t -= spool.index[i].durationMs;
-    }
-    return t;
-}
-
 void startWorker(HWND progress) {
     Recorder& r = theRecorder();
     r.settings.workerThread =
@@ -120,6 +111,14 @@ void startWorker(HWND progress) {
         showError(progress, text::kProcessingError);
         tearDownRecorder(r.mainDialog, 0);
     }
+}
+
+// The status bar's second part while recording: time, frames and late ticks.
+void showPace(Recorder& r, HWND dialog) {
+    char pace[64];
+    paceText(pace, sizeof pace, GetTickCount() - r.recordingStartMs,
+             r.spoolWorkers.framesRecorded(), r.spoolWorkers.lateTicks());
+    setPaceText(dialog, pace);
 }
 
 }  // namespace
@@ -135,7 +134,14 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_INITDIALOG:
             initMainDialog(r, window);
             r.mainDialog = window;
-            r.hook = SetWindowsHookExA(WH_KEYBOARD_LL, keyboardHookProc, r.instance, 0);
+            // Recordings an earlier run left are offered once the dialog shows, before
+            // it can start one of its own.
+            PostMessageA(window, kMsgOfferRecovery, 0, 0);
+            return TRUE;
+        case kMsgOfferRecovery:
+            if (!offerRecoveries(window) && !r.state.tornDown.load()) {
+                r.hook = SetWindowsHookExA(WH_KEYBOARD_LL, keyboardHookProc, r.instance, 0);
+            }
             return TRUE;
         case WM_COMMAND: {
             const int id = LOWORD(wParam);
@@ -204,6 +210,7 @@ void startRecording(HWND dialog) {
         showError(dialog, text::kCannotCreateFile);
         return;
     }
+    const std::string outputId = outputFileId(file);
     r.settings.outputFile = wrapHandle(file);
     r.settings.outputPath = fullPath;
     r.thumbnailPath = thumbnailPathFor(r.settings.outputPath);
@@ -223,18 +230,49 @@ void startRecording(HWND dialog) {
     }
     const CaptureArea area{r.settings.captureLeft, r.settings.captureTop, r.settings.captureWidth,
                            r.settings.captureHeight};
-    if (!grabberOpen(r.grabber, r.spool, dialog, area)) {
+    // The spools describe the recording, so that a later start can still make its video.
+    RecordingDescription description;
+    description.outputPath = r.settings.outputPath;
+    description.outputId = outputId;
+    description.startedAt = localTimeText();
+    description.captureLeft = area.left;
+    description.captureTop = area.top;
+    description.captureWidth = area.width;
+    description.captureHeight = area.height;
+    description.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    description.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    description.outputWidth = r.settings.outputWidth;
+    description.outputHeight = r.settings.outputHeight;
+    description.framesPerSecond = r.settings.framesPerSecond;
+    description.recordAudio = r.settings.recordAudio;
+    r.recordingFolder = createRecordingFolder();
+    if (r.recordingFolder.empty() ||
+        !grabberOpen(r.grabber, r.spool, dialog, area, r.recordingFolder,
+                     describeRecording(description))) {
         showError(dialog, text::kNoDirectX);
         tearDownRecorder(dialog, 0);
         return;
     }
-    if (r.settings.recordAudio && !startSoundRecording(r.sound, r.waveIn, dialog)) {
+    if (r.settings.recordAudio &&
+        !startSoundRecording(r.sound, r.waveIn, dialog, r.recordingFolder)) {
         showError(dialog, text::kCannotStartSound);
         tearDownRecorder(dialog, 0);
         return;
     }
-    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)),
-             nullptr);
+    // What the system holds survives the program; what is flushed survives the power.
+    std::vector<FilePtr> spools;
+    spoolDuplicateFiles(r.spool, spools);
+    soundDuplicateFiles(r.sound, spools);
+    startSpoolFlusher(r.flusher, std::move(spools));
+    const auto periodMs = static_cast<uint32_t>(timerPeriodMs(r.settings.framesPerSecond));
+    if (!r.spoolWorkers.start(r.spool, 0, kSpoolQueueBytes, periodMs)) {
+        showError(dialog, text::kFrameError);
+        tearDownRecorder(dialog, 0);
+        return;
+    }
+    r.recordingStartMs = GetTickCount();
+    showPace(r, dialog);
+    SetTimer(dialog, kCaptureTimer, static_cast<UINT>(periodMs), nullptr);
 }
 
 void onCaptureTimer(HWND dialog) {
@@ -242,14 +280,16 @@ void onCaptureTimer(HWND dialog) {
     if (spoolIsBusy(r.spool) || !r.state.recording) {
         return;
     }
-    if (!spoolRecordFrame(r.spool)) {
-        // No stop may run against the failed spool while the message shows.
-        KillTimer(dialog, kCaptureTimer);
-        r.state.recording = 0;
-        putBackDisplayAndSound(r);
-        showError(dialog, text::kFrameError);
-        tearDownRecorder(dialog, 0);
+    if (r.spoolWorkers.tick(GetTickCount()) != TickResult::failed) {
+        showPace(r, dialog);
+        return;
     }
+    // No stop may run against the failed spool while the message shows.
+    KillTimer(dialog, kCaptureTimer);
+    r.state.recording = 0;
+    putBackDisplayAndSound(r);
+    showError(dialog, text::kFrameError);
+    tearDownRecorder(dialog, 0);
 }
 
 int stopRecording(HWND dialog) {
@@ -259,8 +299,10 @@ int stopRecording(HWND dialog) {
         PostMessageA(dialog, WM_COMMAND, kIdStop, 0);
         return 1;
     }
-    // A stop before the first tick still gives a video of one frame.
-    if (r.spool.count == 0 && !spoolRecordFrame(r.spool)) {
+    // Every frame grabbed reaches the spool first; a stop before the first tick still
+    // gives a video of one frame.
+    if (!r.spoolWorkers.finish() ||
+        (spoolRecordedFrames(r.spool) == 0 && !spoolRecordFrame(r.spool))) {
         r.state.recording = 0;
         putBackDisplayAndSound(r);
         showError(dialog, text::kFrameError);
@@ -277,18 +319,24 @@ int stopRecording(HWND dialog) {
         return 1;
     }
     if (r.settings.recordAudio) {
-        soundSetVideoOrigin(r.sound, firstFrameClock(r.spool));
+        soundSetVideoOrigin(r.sound, spoolFirstGrabMs(r.spool));
     }
+    runOutputPhase(dialog);
+    return 1;
+}
+
+void runOutputPhase(HWND dialog) {
+    Recorder& r = theRecorder();
     enterProcessing(r.state);
     setStatusText(dialog, text::kStatusProcessing);
     setControlDisabled(dialog, kIdStop, 1);
+    setControlDisabled(dialog, kIdStart, 1);
     redraw(dialog);
     if (DialogBoxParamA(r.instance, MAKEINTRESOURCEA(kProgressDialogTemplate), dialog,
                         progressDialogProc, 0) == -1) {
         showError(dialog, text::kProcessingError);
         tearDownRecorder(dialog, 0);
     }
-    return 1;
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -354,10 +402,14 @@ DWORD WINAPI outputWorker(LPVOID progressDialog) {
 
     ProgressDialogSink sink(progress);
     const RecordingSettings& s = r.settings;
-    const int result =
-        runOutputDriver(theWriter, r.spool, s.recordAudio ? soundSpoolFile(r.sound) : nullptr,
-                        s.captureLeft, s.captureTop, s.captureWidth, s.captureHeight, s.outputWidth,
-                        s.outputHeight, *s.outputFile, sink, s.recordAudio, r.thumbnailPath);
+    OutputJob job;
+    job.capture = CaptureArea{s.captureLeft, s.captureTop, s.captureWidth, s.captureHeight};
+    job.outputWidth = s.outputWidth;
+    job.outputHeight = s.outputHeight;
+    job.recordAudio = s.recordAudio;
+    job.soundSpool = s.recordAudio ? soundSpoolFile(r.sound) : nullptr;
+    job.thumbnailPath = r.thumbnailPath;
+    const int result = runOutputDriver(job, r.spool, theWriter, *s.outputFile, sink);
     if (result != 1) {
         if (!r.cancelled.load()) {
             // The user-interface thread reports it and tears down.
@@ -406,8 +458,17 @@ int tearDownRecorder(HWND window, int deleteOutput) {
         putBackDisplayAndSound(r);
     }
     r.settings.outputFile.reset();
+    // The workers stop before the spool is read: frames still waiting are dropped.
+    r.spoolWorkers.abandon();
+    // The spools go with every end but a failure or an interruption that leaves frames
+    // without their finished video: those stay for the next start to offer.
+    const int keep = keepsSpools(r.state, spoolRecordedFrames(r.spool), deleteOutput);
+    stopSpoolFlusher(r.flusher);
     captureRelease(r.spool);
     closeSoundSpool(r.sound);
+    if (!keep) {
+        deleteRecording(r.recordingFolder);
+    }
     if (deleteOutput) {
         DeleteFileA(r.settings.outputPath.c_str());
         DeleteFileA(r.thumbnailPath.c_str());

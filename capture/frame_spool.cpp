@@ -1,13 +1,18 @@
 // The frame spool: recording appends zlib blocks to the spool file and one FrameRecord
-// per frame to the in-memory index; reading replays them in order and checks every
-// block (count read, zlib result, inflated length and tile list).
+// per frame to the index (in memory, and on disk with a crc32 when there is an index
+// file); reading replays them in order and checks every block (count read, zlib result,
+// inflated length and tile list).
 #include "capture/frame_spool.h"
 
 #include <zlib.h>
 
+#include "capture/spool_index.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <vector>
 
 namespace pemlo {
 namespace {
@@ -47,12 +52,9 @@ bool growIndex(FrameSpool& spool, int32_t records) {
     return true;
 }
 
-// Ends a recording tick that failed after the display copy was locked.
-int failLocked(FrameSpool& spool) {
-    if (spool.source != nullptr) {
-        spool.source->unlockFrame();
-    }
-    captureRelease(spool);
+// Ends a grab that failed after the display copy was locked.
+int failLocked(ScreenSource& source) {
+    source.unlockFrame();
     return 0;
 }
 
@@ -75,16 +77,16 @@ bool readBlock(FrameSpool& spool, int32_t size) {
 
 // Frees what only recording needs.
 void releaseWriting(FrameSpool& spool) {
-    std::free(spool.scratch);
-    spool.scratch = nullptr;
-    spool.scratchCapacity = 0;
+    if (spool.indexFile != nullptr) {
+        spool.indexFile->close();
+        spool.indexFile.reset();
+    }
     std::free(spool.previous);
     spool.previous = nullptr;
     std::free(spool.changed);
     spool.changed = nullptr;
-    std::free(spool.packed);
-    spool.packed = nullptr;
-    spool.packedCapacity = 0;
+    delete spool.pending;  // NOLINT(cppcoreguidelines-owning-memory)
+    spool.pending = nullptr;
 }
 
 // Checks the tile list at the start of an inflated frame block of `size` bytes and
@@ -133,10 +135,18 @@ bool unpackTiles(const TileGrid& grid, SpoolFrame& frame, uint32_t count, uint32
     return true;
 }
 
-// Finds the changed tiles of one grab and appends them as a frame block; fills the
-// record's tile count and raw size. Bytes written, 0 when no tile changed, or -1.
-int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
-                               FrameRecord& record) {
+// zlib's bound for compressing `length` bytes: length x 1.001 + 12 as documented, or
+// compressBound where that rule falls short (small blocks).
+uint64_t blockBound(uint64_t length) {
+    const auto bound = static_cast<uint64_t>(static_cast<double>(length) * 1.001 + 12.0);
+    const uint64_t zlibBound = compressBound(static_cast<uLong>(length));
+    return zlibBound > bound ? zlibBound : bound;
+}
+
+// Finds the changed tiles of one grab and packs them into the grabbed frame; fills the
+// record's tile count and raw size. 1 on success, 0 when memory runs out.
+int packChangedTilesOf(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
+                       GrabbedFrame& frame) {
     const TileGrid& grid = spool.grid;
     const uint64_t area = uint64_t{grid.width} * grid.height;
     const bool first = spool.previous == nullptr;
@@ -144,24 +154,33 @@ int32_t spoolWriteChangedTiles(FrameSpool& spool, const unsigned char* rows, uin
         spool.previous = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(area * 4)));
         spool.changed = static_cast<unsigned char*>(std::malloc(grid.count()));
         if (spool.previous == nullptr || spool.changed == nullptr) {
-            return -1;
+            return 0;
         }
     }
     const uint32_t count = findChangedTiles(grid, rows, pitch, spool.previous, spool.changed,
-                                            spool.count == 0 || first);
-    record.tileCount = count;
+                                            spool.grabbed == 0 || first);
+    frame.record.tileCount = count;
+    frame.record.rawSize = 0;
     if (count == 0) {
-        record.rawSize = 0;
-        return 0;
+        return 1;
     }
     const size_t size = packedTilesSize(grid, spool.changed);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
-        !growBuffer(spool.packed, spool.packedCapacity, static_cast<uint32_t>(size))) {
-        return -1;
+        !growBuffer(frame.packed, frame.packedCapacity, static_cast<uint32_t>(size))) {
+        return 0;
     }
-    packChangedTiles(grid, rows, pitch, spool.changed, spool.packed);
-    record.rawSize = static_cast<uint32_t>(size);
-    return spoolWriteFrameBlock(spool, spool.packed, static_cast<int32_t>(size));
+    packChangedTiles(grid, rows, pitch, spool.changed, frame.packed);
+    frame.record.rawSize = static_cast<uint32_t>(size);
+    return 1;
+}
+
+bool writeAll(File& file, const unsigned char* data, uint32_t size) {
+    return size == 0 || file.write(data, size) == size;
+}
+
+bool readAll(File& file, std::vector<unsigned char>& into, uint32_t size) {
+    into.resize(size);
+    return size == 0 || file.read(into.data(), size) == int64_t{size};
 }
 
 }  // namespace
@@ -170,9 +189,13 @@ FrameSpool::~FrameSpool() {
     std::free(static_cast<void*>(index));
     std::free(previous);
     std::free(changed);
-    std::free(packed);
-    std::free(scratch);
     std::free(readBuffer);
+    delete pending;  // NOLINT(cppcoreguidelines-owning-memory)
+}
+
+GrabbedFrame::~GrabbedFrame() {
+    std::free(packed);
+    std::free(blocks);
 }
 
 SpoolFrame::~SpoolFrame() {
@@ -180,18 +203,42 @@ SpoolFrame::~SpoolFrame() {
     std::free(data);
 }
 
-int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area) {
-    return spoolOpenFile(spool, source, createTemporaryFile(kFrameSpoolName), area);
+int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area,
+              const std::string& folder, const std::string& description) {
+    FilePtr file = createKeptFile(folder + "/" + kFrameSpoolName);
+    if (file == nullptr) {
+        return 0;
+    }
+    FilePtr index = createKeptFile(folder + "/" + kFrameIndexName);
+    if (index == nullptr) {
+        return 0;
+    }
+    return spoolOpenFiles(spool, source, std::move(file), std::move(index), area, description);
 }
 
 int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const CaptureArea& area) {
+    return spoolOpenFiles(spool, source, std::move(file), nullptr, area, std::string());
+}
+
+int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePtr index,
+                   const CaptureArea& area, const std::string& description) {
     if (file == nullptr || area.left < 0 || area.top < 0 || area.width < 1 || area.height < 1 ||
-        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight) {
+        area.width > kMaxCaptureWidth || area.height > kMaxCaptureHeight ||
+        description.size() > kSpoolDescriptionMax) {
         return 0;
     }
+    if (index != nullptr) {
+        const std::vector<unsigned char> header = spoolIndexHeader(area, description);
+        if (!writeAll(*index, header.data(), static_cast<uint32_t>(header.size())) ||
+            !index->flush()) {
+            return 0;
+        }
+    }
+    spool.indexFile = std::move(index);
     spool.file = std::move(file);
     spool.source = &source;
     spool.count = 0;
+    spool.grabbed = 0;
     spool.total = 0;
     spool.reading = 0;
     spool.left = static_cast<uint32_t>(area.left);
@@ -200,12 +247,8 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
     return 1;
 }
 
-int spoolRecordFrame(FrameSpool& spool) {
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     spool.busy = 1;
-    if (!growIndex(spool, spool.count + 1)) {
-        captureRelease(spool);
-        return 0;
-    }
     if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
         return 0;
     }
@@ -213,7 +256,6 @@ int spoolRecordFrame(FrameSpool& spool) {
 
     ScreenImage image;
     if (!source.lockFrame(image)) {
-        captureRelease(spool);
         return 0;
     }
     // The capture rectangle must lie inside the locked copy.
@@ -221,30 +263,22 @@ int spoolRecordFrame(FrameSpool& spool) {
     if (image.pixels == nullptr || uint64_t{spool.left} + grid.width > image.width ||
         uint64_t{spool.top} + grid.height > image.height ||
         uint64_t{image.width} * 4 > image.pitch) {
-        return failLocked(spool);
+        return failLocked(source);
     }
-    FrameRecord& record = spool.index[spool.count];
+    FrameRecord& record = frame.record;
     record = FrameRecord{};
-
-    const uint32_t now = source.nowMs();
-    if (spool.count > 0) {
-        spool.index[spool.count - 1].durationMs = static_cast<uint16_t>(now - spool.lastGrabMs);
-    }
-    spool.lastGrabMs = now;
+    record.grabMs = source.nowMs();
 
     CursorState cursor;
     if (!source.queryCursor(cursor)) {
-        return failLocked(spool);
+        return failLocked(source);
     }
     // A cursor that cannot be drawn (Wine cannot draw another process's cursor) leaves
     // this frame without one rather than ending the recording.
     const unsigned char* cursorImage = cursor.showing == 1 ? source.drawCursor() : nullptr;
     if (cursorImage != nullptr) {
-        const int32_t written = spoolWriteCursorBlock(spool, cursorImage);
-        if (written <= 0) {
-            return failLocked(spool);
-        }
-        record.cursorBlockSize = written;
+        std::memcpy(frame.cursor, cursorImage, kCursorImageBytes);
+        record.cursorBlockSize = 0;  // a cursor block follows once compressed
         int32_t hotX = 0;
         int32_t hotY = 0;
         int64_t x = cursor.x;
@@ -255,68 +289,211 @@ int spoolRecordFrame(FrameSpool& spool) {
         }
         record.cursorX = static_cast<uint16_t>(static_cast<uint64_t>(x) & 0xFFFF);
         record.cursorY = static_cast<uint16_t>(static_cast<uint64_t>(y) & 0xFFFF);
-    } else {
-        record.cursorBlockSize = -1;
     }
 
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
-    const int32_t frameBytes = spoolWriteChangedTiles(spool, rows, image.pitch, record);
-    if (frameBytes < 0) {
-        return failLocked(spool);
+    if (!packChangedTilesOf(spool, rows, image.pitch, frame)) {
+        return failLocked(source);
     }
-    record.frameBlockSize = frameBytes;
-
     if (!source.unlockFrame()) {
-        captureRelease(spool);
         return 0;
     }
     source.frameDone();
-    spool.count += 1;
+    spool.grabbed += 1;
     spool.busy = 0;
     return 1;
 }
 
-int32_t spoolWriteCursorBlock(FrameSpool& spool, const unsigned char* cursorImage) {
-    if (cursorImage == nullptr || spool.file == nullptr ||
-        !growBuffer(spool.scratch, spool.scratchCapacity, kCursorBlockBound)) {
-        return -1;
+int spoolCompressFrame(GrabbedFrame& frame) {
+    FrameRecord& record = frame.record;
+    const bool cursor = record.cursorBlockSize != -1;
+    const uint64_t frameBound = record.rawSize > 0 ? blockBound(record.rawSize) : 0;
+    const uint64_t need = (cursor ? kCursorBlockBound : 0) + frameBound;
+    if (need > std::numeric_limits<int32_t>::max() ||
+        !growBuffer(frame.blocks, frame.blocksCapacity, static_cast<uint32_t>(need))) {
+        return 0;
     }
-    uLongf n = kCursorBlockBound;
-    if (compress2(spool.scratch, &n, cursorImage, kCursorImageBytes, 1) != Z_OK) {
-        return -1;
+    uLongf at = 0;
+    if (cursor) {
+        at = kCursorBlockBound;
+        if (compress2(frame.blocks, &at, frame.cursor, kCursorImageBytes, 1) != Z_OK) {
+            return 0;
+        }
+        record.cursorBlockSize = static_cast<int32_t>(at);
     }
-    const auto size = static_cast<uint32_t>(n);
-    if (spool.file->write(spool.scratch, size) != size) {
-        return -1;
+    record.frameBlockSize = 0;
+    if (record.rawSize > 0) {
+        auto n = static_cast<uLongf>(frameBound);
+        if (compress2(frame.blocks + at, &n, frame.packed, record.rawSize, 1) != Z_OK) {
+            return 0;
+        }
+        record.frameBlockSize = static_cast<int32_t>(n);
     }
-    return static_cast<int32_t>(size);
+    return 1;
 }
 
-int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int32_t length) {
-    if (pixels == nullptr || length <= 0 || spool.file == nullptr) {
-        return -1;
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
+    const FrameRecord& record = frame.record;
+    // A frame not (or not wholly) compressed: a pending cursor block (size 0), or tiles
+    // without their frame block.
+    if (spool.file == nullptr || spool.reading != 0 || record.cursorBlockSize == 0 ||
+        record.cursorBlockSize < -1 || record.frameBlockSize < 0 ||
+        (record.rawSize > 0) != (record.frameBlockSize > 0) ||
+        (frame.blocks == nullptr && (record.cursorBlockSize > 0 || record.frameBlockSize > 0)) ||
+        !growIndex(spool, spool.count + 1)) {
+        return 0;
     }
-    // zlib documents length x 1.001 + 12 as enough for compress2; compressBound covers
-    // the small blocks where that rule falls short.
-    auto bound = static_cast<uint64_t>(static_cast<double>(length) * 1.001 + 12.0);
-    const uint64_t zlibBound = compressBound(static_cast<uLong>(length));
-    if (zlibBound > bound) {
-        bound = zlibBound;
+    const uint32_t cursorSize =
+        record.cursorBlockSize > 0 ? static_cast<uint32_t>(record.cursorBlockSize) : 0;
+    const auto frameSize = static_cast<uint32_t>(record.frameBlockSize);
+    const unsigned char* cursorBlock = cursorSize > 0 ? frame.blocks : nullptr;
+    const unsigned char* frameBlock = frameSize > 0 ? frame.blocks + cursorSize : nullptr;
+    if (!writeAll(*spool.file, cursorBlock, cursorSize) ||
+        !writeAll(*spool.file, frameBlock, frameSize)) {
+        return 0;
     }
-    if (bound > std::numeric_limits<int32_t>::max() ||
-        !growBuffer(spool.scratch, spool.scratchCapacity, static_cast<uint32_t>(bound))) {
-        return -1;
+    if (spool.indexFile != nullptr) {
+        const auto number = static_cast<uint32_t>(spool.count);
+        unsigned char bytes[kSpoolRecordBytes];
+        spoolEncodeRecord(record, number,
+                          spoolRecordCrc(record, number, cursorBlock, cursorSize, frameBlock,
+                                         frameSize),
+                          bytes);
+        if (!writeAll(*spool.indexFile, bytes, kSpoolRecordBytes)) {
+            return 0;
+        }
     }
-    auto n = static_cast<uLongf>(bound);
-    if (compress2(spool.scratch, &n, pixels, static_cast<uLong>(length), 1) != Z_OK) {
-        return -1;
+    if (spool.count > 0) {
+        spool.index[spool.count - 1].durationMs =
+            static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
     }
-    const auto size = static_cast<uint32_t>(n);
-    if (spool.file->write(spool.scratch, size) != size) {
-        return -1;
+    spool.index[spool.count] = record;
+    spool.lastGrabMs = record.grabMs;
+    spool.count += 1;
+    return 1;
+}
+
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
+    const TileGrid& grid = spool.grid;
+    const uint64_t packed = uint64_t{grid.count()} * 4 + uint64_t{grid.width} * grid.height * 3;
+    return packed + blockBound(packed) + kCursorBlockBound + sizeof(GrabbedFrame);
+}
+
+int spoolRecordFrame(FrameSpool& spool) {
+    spool.busy = 1;
+    if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
+        return 0;  // refused: nothing released
     }
-    return static_cast<int32_t>(size);
+    if (spool.pending == nullptr) {
+        spool.pending = new (std::nothrow) GrabbedFrame;  // NOLINT(cppcoreguidelines-owning-memory)
+    }
+    if (spool.pending == nullptr || !spoolGrabFrame(spool, *spool.pending) ||
+        !spoolCompressFrame(*spool.pending) || !spoolAppendFrame(spool, *spool.pending)) {
+        spool.busy = 1;
+        captureRelease(spool);
+        return 0;
+    }
+    spool.busy = 0;
+    return 1;
+}
+
+namespace {
+
+// Reads the header of `index` from its start: the area and the description.
+bool readIndexHeader(File& index, CaptureArea& area, std::string& description) {
+    description.clear();
+    std::vector<unsigned char> header;
+    uint32_t descriptionLength = 0;
+    if (!index.seek(0) || !readAll(index, header, kSpoolHeaderFixedBytes) ||
+        !spoolIndexHeaderStart(header.data(), area, descriptionLength)) {
+        return false;
+    }
+    std::vector<unsigned char> rest;
+    if (!readAll(index, rest, descriptionLength + 4)) {
+        return false;
+    }
+    header.insert(header.end(), rest.begin(), rest.end() - 4);
+    if (!spoolIndexHeaderIntact(header.data(), static_cast<uint32_t>(header.size()),
+                                getLe32(&rest[descriptionLength]))) {
+        return false;
+    }
+    description.assign(reinterpret_cast<const char*>(rest.data()), descriptionLength);
+    return area.left >= 0 && area.top >= 0 && area.width >= 1 && area.height >= 1 &&
+           area.width <= kMaxCaptureWidth && area.height <= kMaxCaptureHeight;
+}
+
+}  // namespace
+
+int spoolReadDescription(File& index, std::string& description) {
+    CaptureArea area;
+    return readIndexHeader(index, area, description) ? 1 : 0;
+}
+
+int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
+                      std::string& description) {
+    CaptureArea area;
+    if (file == nullptr || !file->seek(0) || !readIndexHeader(index, area, description)) {
+        return 0;
+    }
+
+    captureRelease(spool);
+    spool.source = nullptr;
+    spool.left = static_cast<uint32_t>(area.left);
+    spool.top = static_cast<uint32_t>(area.top);
+    spool.grid = tileGridFor(static_cast<uint32_t>(area.width), static_cast<uint32_t>(area.height));
+    spool.count = 0;
+    spool.total = 0;
+    spool.reading = 0;
+    // The largest frame the writer can produce for this rectangle: every tile listed.
+    const uint64_t largestRaw =
+        uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
+    const uint64_t largestBlock =
+        compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
+    std::vector<unsigned char> cursor;
+    std::vector<unsigned char> block;
+    for (;;) {
+        unsigned char bytes[kSpoolRecordBytes];
+        if (index.read(bytes, kSpoolRecordBytes) != int64_t{kSpoolRecordBytes}) {
+            break;
+        }
+        FrameRecord record;
+        uint32_t number = 0;
+        uint32_t crc = 0;
+        spoolDecodeRecord(bytes, record, number, crc);
+        // Sizes the writer never produces end the recording before a block is read.
+        if (number != static_cast<uint32_t>(spool.count) || record.cursorBlockSize == 0 ||
+            record.cursorBlockSize < -1 ||
+            record.cursorBlockSize > static_cast<int32_t>(kCursorBlockBound) ||
+            record.frameBlockSize < 0 || uint64_t{record.rawSize} > largestRaw ||
+            static_cast<uint64_t>(record.frameBlockSize) > largestBlock ||
+            !growIndex(spool, spool.count + 1)) {
+            break;
+        }
+        const uint32_t cursorSize =
+            record.cursorBlockSize > 0 ? static_cast<uint32_t>(record.cursorBlockSize) : 0;
+        const auto frameSize = static_cast<uint32_t>(record.frameBlockSize);
+        if (!readAll(*file, cursor, cursorSize) || !readAll(*file, block, frameSize) ||
+            spoolRecordCrc(record, number, cursor.data(), cursorSize, block.data(), frameSize) !=
+                crc) {
+            break;
+        }
+        if (spool.count > 0) {
+            spool.index[spool.count - 1].durationMs =
+                static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
+        }
+        spool.index[spool.count] = record;
+        spool.index[spool.count].durationMs = lastDurationMs;
+        spool.lastGrabMs = record.grabMs;
+        spool.count += 1;
+    }
+    if (!file->seek(0)) {
+        return 0;
+    }
+    spool.file = std::move(file);
+    spool.reading = 0;
+    spool.busy = 0;
+    return 1;
 }
 
 int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame) {
@@ -395,6 +572,43 @@ int32_t spoolFrameCount(const FrameSpool& spool) {
     return spool.total;
 }
 
+int32_t spoolRecordedFrames(const FrameSpool& spool) {
+    return spool.reading != 0 ? spool.total : spool.count;
+}
+
+uint64_t spoolDurationMs(const FrameSpool& spool) {
+    uint64_t sum = 0;
+    const int32_t frames = spoolRecordedFrames(spool);
+    for (int32_t i = 0; i < frames && spool.index != nullptr; ++i) {
+        sum += spool.index[i].durationMs;
+    }
+    return sum;
+}
+
+uint32_t spoolFirstGrabMs(const FrameSpool& spool) {
+    const int32_t frames = spoolRecordedFrames(spool);
+    return frames > 0 && spool.index != nullptr ? spool.index[0].grabMs : 0;
+}
+
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {spool.file.get(), spool.indexFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
+
+int spoolFlush(FrameSpool& spool) {
+    const bool frames = spool.file == nullptr || spool.file->flush();
+    const bool index = spool.indexFile == nullptr || spool.indexFile->flush();
+    return frames && index ? 1 : 0;
+}
+
 int spoolIsBusy(const FrameSpool& spool) {
     return spool.busy;
 }
@@ -405,9 +619,6 @@ int captureRelease(FrameSpool& spool) {
         spool.file->close();
         spool.file.reset();
     }
-    spool.count = 0;
-    spool.total = 0;
-    spool.reading = 0;
     std::free(spool.readBuffer);
     spool.readBuffer = nullptr;
     spool.readCapacity = 0;

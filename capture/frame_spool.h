@@ -1,16 +1,28 @@
-// The frame spool: every recorded frame goes to a temporary file as the tiles of the
+// The frame spool: every recorded frame goes to the spool file as the tiles of the
 // capture rectangle that changed since the frame before (the first frame whole), packed
 // and compressed as one zlib block, with the cursor image as a block of its own before
 // it when the cursor showed; a frame with no changed tile writes no frame block. What a
 // frame consists of (sizes, tile count, timing, cursor position) is kept in an index in
-// memory, so only the process that recorded a spool can read it back.
+// memory and, for the program's spools, also in an index file beside the spool with a
+// crc32 over each record and its blocks (capture/spool_index.h), so that a later start
+// can read a recording that was never finished (spoolOpenRecorded).
 //
-// Calling order: spoolOpen, any number of spoolRecordFrame, then spoolReadFrame until it
-// reports the last frame, then captureRelease (which may come at any point).
+// Recording one frame is three steps with their own contracts, so that only the first
+// needs the recording tick's thread: grabbing it into a GrabbedFrame (spoolGrabFrame:
+// the display copy, the cursor and the packed changed tiles), compressing its blocks
+// (spoolCompressFrame, on any thread: it touches no file and no spool), and appending
+// it (spoolAppendFrame), which writes the blocks and then its index record, frames
+// strictly in the order they were grabbed and one call at a time. spoolRecordFrame
+// does the three for one grab.
+//
+// Calling order: spoolOpen (or spoolOpenRecorded), any number of spoolRecordFrame, then
+// spoolReadFrame until it reports the last frame, then captureRelease (which may come at
+// any point). The spool files stay on disk: whoever ends the recording deletes them.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/screen_source.h"
 #include "capture/tile_diff.h"
@@ -18,8 +30,9 @@
 
 namespace pemlo {
 
-// The spool file, relative to the current folder.
+// The spool file and its index file, in the recording's folder.
 inline constexpr const char* kFrameSpoolName = "temp_vid.dat";
+inline constexpr const char* kFrameIndexName = "temp_vid.idx";
 // The largest capture rectangle: rows of packed BGR must fit 16-bit strides, and the
 // scaler walks at most 32,768 rows.
 constexpr int32_t kMaxCaptureWidth = 21845;
@@ -33,6 +46,7 @@ struct FrameRecord {
     int32_t cursorBlockSize = -1;  // compressed cursor block before it, -1 for no cursor
     uint32_t tileCount = 0;        // tiles in the frame block
     uint16_t durationMs = 0;       // from this grab to the next (modulo 65,536)
+    uint32_t grabMs = 0;           // the clock reading of this grab
     uint16_t cursorX = 0;          // top-left corner of the cursor image (low 16 bits);
     uint16_t cursorY = 0;          // only meaningful when there is a cursor block
 };
@@ -70,6 +84,8 @@ struct SpoolFrame {
     uint32_t dataCapacity = 0;
 };
 
+struct GrabbedFrame;
+
 // One spool. The Windows program owns one; tests make fresh ones.
 struct FrameSpool {
     FrameSpool() = default;
@@ -78,26 +94,25 @@ struct FrameSpool {
     FrameSpool& operator=(const FrameSpool&) = delete;
 
     FilePtr file;                    // open while recording and reading
+    FilePtr indexFile;               // the index on disk while recording; null for none
     ScreenSource* source = nullptr;  // where frames come from (not owned)
     FrameRecord* index = nullptr;    // one record per frame (kept by captureRelease)
     int32_t indexCapacity = 0;
-    int32_t count = 0;  // recording: frames stored; reading: next frame to read
-    int32_t total = 0;  // frames in the spool, fixed by the first read
-    int reading = 0;    // 1 once the first read has begun
-    int busy = 0;       // 1 during a record or read call, and for good after a failure
-    uint32_t lastGrabMs = 0;
+    int32_t count = 0;    // recording: frames stored; reading: next frame to read
+    int32_t grabbed = 0;  // recording: frames grabbed (stored or on their way)
+    int32_t total = 0;    // frames in the spool, fixed by the first read
+    int reading = 0;      // 1 once the first read has begun
+    int busy = 0;         // 1 during a grab, record or read call, and for good after a failure
+    uint32_t lastGrabMs = 0;  // the grab reading of the last frame appended
     // The capture rectangle on the screen, and its tiles.
     uint32_t left = 0;
     uint32_t top = 0;
     TileGrid grid;
     unsigned char* previous = nullptr;  // the last grab of the rectangle, 4 bytes a pixel
     unsigned char* changed = nullptr;   // one mark per tile
-    unsigned char* packed = nullptr;    // the changed tiles of one grab, packed
-    uint32_t packedCapacity = 0;
-    unsigned char* scratch = nullptr;  // compression buffer for both block kinds
-    uint32_t scratchCapacity = 0;
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
+    GrabbedFrame* pending = nullptr;  // spoolRecordFrame's frame, kept from tick to tick
 };
 
 // The capture rectangle in screen pixels.
@@ -108,12 +123,31 @@ struct CaptureArea {
     int32_t height = 0;
 };
 
-// Creates the spool file kFrameSpoolName (temporary, deleted when closed) and starts a
-// recording of `area` from `source`. 1 on success, 0 when the file cannot be created or
-// the area is empty, starts left of or above the screen or is wider than 21,845 pixels.
-int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area);
-// The same over a file the caller made (the tests use an in-memory one). 0 for null.
+// Creates the spool file kFrameSpoolName and its index kFrameIndexName in `folder`
+// (which exists; both files kept on disk and not shared while open), writes the index's
+// header with `description`, and starts a recording of `area` from `source`. 1 on
+// success, 0 when a file cannot be created or written or the area is empty, starts left
+// of or above the screen or is wider than 21,845 pixels.
+int spoolOpen(FrameSpool& spool, ScreenSource& source, const CaptureArea& area,
+              const std::string& folder, const std::string& description);
+// The same over files the caller made (the tests use in-memory ones); a null index keeps
+// the index in memory only. 0 for a null spool file.
+int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePtr index,
+                   const CaptureArea& area, const std::string& description);
 int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const CaptureArea& area);
+
+// Opens a spool recorded earlier (by this or another run) for reading: reads the index
+// header (its description goes to `description`), then every record whose number is in
+// turn and whose crc32 matches its blocks in `file`, and stops at the first that does
+// not (a torn or damaged tail), never skipping ahead. The frames before it are the
+// spool's; the last one's duration is `lastDurationMs` (its end was not recorded).
+// 1 when the header is intact (spoolRecordedFrames tells how many whole frames there
+// are, possibly none), 0 when `index` holds no intact header. Either way `index` is not
+// kept; `file` is kept on success only.
+int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t lastDurationMs,
+                      std::string& description);
+// Reads only the description from the header of `index`. 1 when the header is intact.
+int spoolReadDescription(File& index, std::string& description);
 
 // Records one frame: copies the display, draws the cursor, finds the tiles of the
 // capture rectangle that changed, compresses the cursor and those tiles at zlib level 1
@@ -122,10 +156,42 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
 // copy that does not hold the whole capture rectangle is a failure too).
 int spoolRecordFrame(FrameSpool& spool);
 
-// Appends the cursor image as a cursor block. Bytes written (> 0) or -1.
-int32_t spoolWriteCursorBlock(FrameSpool& spool, const unsigned char* cursorImage);
-// Appends `length` bytes of packed tiles as a frame block. Bytes written or -1.
-int32_t spoolWriteFrameBlock(FrameSpool& spool, const unsigned char* pixels, int32_t length);
+// One grabbed frame on its way to the spool: its record (grab reading, cursor position,
+// tile count, raw size; block sizes set by compression), the cursor image, the packed
+// changed tiles and, once compressed, the blocks.
+struct GrabbedFrame {
+    GrabbedFrame() = default;
+    ~GrabbedFrame();
+    GrabbedFrame(const GrabbedFrame&) = delete;
+    GrabbedFrame& operator=(const GrabbedFrame&) = delete;
+
+    FrameRecord record;
+    unsigned char cursor[kCursorImageBytes] = {};
+    unsigned char* packed = nullptr;  // record.rawSize bytes of packed changed tiles
+    uint32_t packedCapacity = 0;
+    unsigned char* blocks = nullptr;  // the cursor block, then the frame block
+    uint32_t blocksCapacity = 0;
+};
+
+// Grabs one frame: reads the clock, copies the display, draws the cursor, and packs
+// the tiles of the capture rectangle that changed since the grab before. Touches only
+// what grabs use (never the files or the index), so it may run while another thread
+// appends. 1 on success; 0 when the spool is not open or reading has begun, or on
+// failure (the display copy is unlocked; the spool is not released: the caller does it).
+int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame);
+// Compresses the cursor and the packed tiles at zlib level 1 and sets the record's
+// block sizes. Touches no spool; 1 on success, 0 when memory runs out or zlib fails.
+int spoolCompressFrame(GrabbedFrame& frame);
+// Appends a compressed frame after the ones before it: its cursor block (when
+// cursorBlockSize > 0), its frame block (when frameBlockSize > 0), then its index record
+// with the crc32 to the index file, and adds it to the index in memory (the frame before
+// it gets its duration from the two grab readings). 1 on success; 0 when the spool is
+// not open, reading has begun, the frame is not compressed, or a write fails or comes
+// up short (nothing is released: the caller does that).
+int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame);
+// The most memory one grabbed frame of this recording can hold, compressed blocks
+// included.
+uint64_t spoolGrabbedFrameBound(const FrameSpool& spool);
 
 // Reads the next frame into `frame`: its duration, its cursor and the tiles that
 // changed since the frame before (every tile for the first frame). `last` is 1 for the
@@ -137,11 +203,27 @@ int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame);
 
 // Number of frames, valid from the first read on (0 before it).
 int32_t spoolFrameCount(const FrameSpool& spool);
+// Frames recorded so far (or, once reading has begun, in the spool).
+int32_t spoolRecordedFrames(const FrameSpool& spool);
+// The sum of the frames' durations in milliseconds (the last one counts once its
+// duration is known: from the first read on, or for a spool opened with
+// spoolOpenRecorded).
+uint64_t spoolDurationMs(const FrameSpool& spool);
+// The clock reading of the first frame's grab (0 without frames): the video's time zero.
+uint32_t spoolFirstGrabMs(const FrameSpool& spool);
+// Asks the system to put the spool and its index on the disk. 1 on success or when there
+// is nothing open, 0 when flushing failed.
+int spoolFlush(FrameSpool& spool);
+// Second handles on the spool and its index (File::duplicate), appended to `out`, for
+// flushing them from another thread while recording goes on. 1 when every open file
+// could be duplicated.
+int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out);
 // 1 while a record or read call runs, and after any failed one.
 int spoolIsBusy(const FrameSpool& spool);
 
-// Closes (and so deletes) the spool file, frees its buffers and releases the source's
-// display objects. The index and the busy flag are kept. Returns 1.
+// Closes the spool file and its index (they stay on disk), frees the buffers and
+// releases the source's display objects. The index in memory (so spoolRecordedFrames) and
+// the busy flag are kept. Returns 1.
 int captureRelease(FrameSpool& spool);
 
 }  // namespace pemlo

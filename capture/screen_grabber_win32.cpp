@@ -8,13 +8,13 @@
 
 namespace pemlo {
 
-int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/,
-                const CaptureArea& area) {
+int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND /*window*/, const CaptureArea& area,
+                const std::string& folder, const std::string& description) {
     grabber.desktopWindow = GetDesktopWindow();
     if (!grabberOpenDisplay(grabber)) {
         return 0;
     }
-    if (!spoolOpen(spool, grabber, area)) {
+    if (!spoolOpen(spool, grabber, area, folder, description)) {
         return 0;
     }
     grabber.desktopWindow = GetDesktopWindow();

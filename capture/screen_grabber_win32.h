@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include <d3d9.h>
 
 #include "capture/frame_spool.h"
@@ -44,10 +46,12 @@ struct ScreenGrabber final : ScreenSource {
     void release() override;
 };
 
-// Creates the display copy, the frame spool of `area` (kFrameSpoolName in the current
-// folder) and the cursor objects. `window` is not used. 1 when everything exists, 0 at
-// the first failing step (what was made so far is left for captureRelease).
-int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND window, const CaptureArea& area);
+// Creates the display copy, the frame spool of `area` (kFrameSpoolName and its index in
+// `folder`, the index starting with `description`) and the cursor objects. `window` is not used. 1
+// when everything exists, 0 at the first failing step (what was made so far is left for
+// captureRelease).
+int grabberOpen(ScreenGrabber& grabber, FrameSpool& spool, HWND window, const CaptureArea& area,
+                const std::string& folder, const std::string& description);
 
 // The display part of grabberOpen, one per source.
 int grabberOpenDisplay(ScreenGrabber& grabber);

@@ -2,7 +2,11 @@
 // back, and knowing when the last buffer of a stop is in the spool.
 #include "capture/sound_recorder.h"
 
+#include <zlib.h>
+
 #include "capture/edited_sound_file.h"
+#include "capture/file_prefix.h"
+#include "capture/sound_notes_file.h"
 
 namespace pemlo {
 namespace {
@@ -16,12 +20,29 @@ void releaseIfPrepared(SoundRecorder& recorder, int i) {
 
 }  // namespace
 
-int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr spool) {
+// Writes the note of a buffer that added `bytes` bytes from `data` to the notes file.
+bool writeNote(SoundRecorder& recorder, uint32_t clockMs, const unsigned char* data,
+               uint32_t bytes) {
+    if (recorder.notesFile == nullptr) {
+        return true;
+    }
+    unsigned char note[kSoundNoteBytes];
+    soundEncodeNote(clockMs, recorder.stopping == 0 ? 1 : 0, recorder.bytesAppended / 2,
+                    static_cast<uint32_t>(crc32(0, bytes > 0 ? data : nullptr, bytes)), note);
+    return recorder.notesFile->write(note, kSoundNoteBytes) == kSoundNoteBytes;
+}
+
+int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr spool,
+                        FilePtr notes) {
     recorder.device = &device;
     recorder.spool = std::move(spool);
+    recorder.notesFile = std::move(notes);
     recorder.bytesAppended = 0;
     recorder.notes.clear();
     recorder.sealed = 0;
+    if (recorder.notesFile != nullptr && recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
+        return 0;
+    }
     if (!device.open()) {
         return 0;
     }
@@ -75,10 +96,15 @@ int onSoundBufferDone(SoundRecorder& recorder, const void* notice) {
             recorder.bytesAppended += bytes;
         }
     }
-    if (ok && recorder.stopping == 0) {
-        // The buffers the stop hands back come back at once, whatever they hold: their
-        // notices tell nothing about when their sound was captured.
-        recorder.notes.push_back({device.nowMs(), recorder.bytesAppended / 2});
+    if (ok && (recorder.stopping == 0 || bytes > 0)) {
+        const uint32_t now = device.nowMs();
+        if (!writeNote(recorder, now, device.bufferData(i), bytes)) {
+            ok = 0;
+        } else if (recorder.stopping == 0) {
+            // The buffers the stop hands back come back at once, whatever they hold:
+            // their notices tell nothing about when their sound was captured.
+            recorder.notes.push_back({now, recorder.bytesAppended / 2});
+        }
     }
     if (recorder.stopping != 0) {
         releaseIfPrepared(recorder, i);
@@ -149,8 +175,46 @@ File* soundSpoolFile(SoundRecorder& recorder) {
     return recorder.spool.get();
 }
 
+int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes) {
+    RecoveredSound sound;
+    if (spool == nullptr || soundReadNotes(*spool, notes, sound) != 1 || !spool->seek(0)) {
+        return 0;
+    }
+    closeSoundSpool(recorder);
+    recorder.device = nullptr;
+    recorder.spool = std::make_unique<FilePrefix>(std::move(spool), sound.bytes);
+    recorder.bytesAppended = sound.bytes;
+    recorder.notes = std::move(sound.notes);
+    recorder.stopping = 1;
+    recorder.sealed = 0;
+    return 1;
+}
+
+int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : {recorder.spool.get(), recorder.notesFile.get()}) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
+
+int soundFlush(SoundRecorder& recorder) {
+    const bool spool = recorder.spool == nullptr || recorder.spool->flush();
+    const bool notes = recorder.notesFile == nullptr || recorder.notesFile->flush();
+    return spool && notes ? 1 : 0;
+}
+
 int closeSoundSpool(SoundRecorder& recorder) {
     recorder.edited.reset();
+    if (recorder.notesFile != nullptr) {
+        recorder.notesFile->close();
+        recorder.notesFile.reset();
+    }
     if (recorder.spool != nullptr) {
         recorder.spool->close();
         recorder.spool.reset();

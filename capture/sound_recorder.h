@@ -11,6 +11,10 @@
 // once the last of them is in the spool, or once the wait has lasted kSoundStopWaitMs,
 // after which buffers still out are ignored and the recording goes on with the sound so
 // far. soundSpoolFile then gives the sound with the timeline's edits applied.
+//
+// With a notes file (the program's recordings), every appended buffer's note also goes
+// to disk after its sound, with crc32s (capture/sound_notes_file.h), and
+// soundOpenRecorded takes up a recording that was never finished from the two files.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +27,7 @@
 namespace pemlo {
 
 inline constexpr const char* kSoundSpoolName = "temp_snd.dat";
+inline constexpr const char* kSoundNotesName = "temp_snd.idx";
 constexpr uint32_t kSoundBufferBytes = 10240;
 constexpr int kSoundBufferCount = 8;
 constexpr uint32_t kSoundSampleRate = 22050;
@@ -60,6 +65,7 @@ class SoundDevice {
 struct SoundRecorder {
     SoundDevice* device = nullptr;         // not owned
     FilePtr spool;                         // the sound spool, open until closeSoundSpool
+    FilePtr notesFile;                     // the notes on disk; null for none
     int stopping = 1;                      // 0 while recording: returned buffers are queued again
     int queued[kSoundBufferCount] = {};    // buffer is with the device
     int prepared[kSoundBufferCount] = {};  // buffer is allocated
@@ -74,8 +80,22 @@ struct SoundRecorder {
 };
 
 // Opens `device`, prepares and queues both buffers, takes `spool` (a null spool makes
-// the first append fail) and starts capturing. 1 on success, 0 on failure.
-int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr spool);
+// the first append fail) and `notes` (null: the notes stay in memory; otherwise its
+// magic is written first, and a failed write fails the start) and starts capturing.
+// 1 on success, 0 on failure.
+int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr spool,
+                        FilePtr notes = nullptr);
+// Takes up the sound of a recording that was never finished: the whole part of `spool`
+// as `notes` vouches for it (soundReadNotes), with the notes taken while recording, as
+// after a stop whose buffers have all come back. 1 on success, 0 when `notes` is not a
+// notes file. `notes` is not kept.
+int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes);
+// Asks the system to put the sound spool and its notes on the disk. 1 on success or when
+// nothing is open.
+int soundFlush(SoundRecorder& recorder);
+// Second handles on the sound spool and its notes, appended to `out` (as
+// spoolDuplicateFiles). 1 when every open file could be duplicated.
+int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out);
 // Handles the completion notice of one buffer: appends its recorded bytes, then queues
 // it again while recording, or releases it once stopping. 1 on success, 0 on failure.
 int onSoundBufferDone(SoundRecorder& recorder, const void* notice);
@@ -95,7 +115,8 @@ int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs);
 // The sound for the output phase (null when there is none): the spool, with the
 // timeline's edits applied once soundReadyForOutput has planned some.
 File* soundSpoolFile(SoundRecorder& recorder);
-// Closes (and so deletes) the sound spool and frees any buffer still held. Returns 1.
+// Closes the sound spool and its notes (they stay on disk) and frees any buffer still
+// held. Returns 1.
 int closeSoundSpool(SoundRecorder& recorder);
 
 }  // namespace pemlo

@@ -129,10 +129,16 @@ uint32_t WaveInDevice::nowMs() {
     return timeGetTime();  // the clock the screen grabber times the frames with
 }
 
-int startSoundRecording(SoundRecorder& recorder, WaveInDevice& device, HWND window) {
+int startSoundRecording(SoundRecorder& recorder, WaveInDevice& device, HWND window,
+                        const std::string& folder) {
     device.setWindow(window);
+    FilePtr notes = createKeptFile(folder + "\\" + kSoundNotesName);
+    if (notes == nullptr) {
+        return 0;
+    }
     // A spool that cannot be created is reported by the first append.
-    return startSoundRecording(recorder, device, createTemporaryFile(kSoundSpoolName));
+    return startSoundRecording(recorder, device, createKeptFile(folder + "\\" + kSoundSpoolName),
+                               std::move(notes));
 }
 
 }  // namespace pemlo

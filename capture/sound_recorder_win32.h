@@ -6,6 +6,8 @@
 
 #include <mmsystem.h>
 
+#include <string>
+
 #include "capture/sound_recorder.h"
 
 namespace pemlo {
@@ -40,8 +42,10 @@ class WaveInDevice final : public SoundDevice {
     WAVEHDR headers_[kSoundBufferCount]{};
 };
 
-// Starts recording into a new kSoundSpoolName in the current folder, with the
-// completion messages going to `window`. 1 on success, 0 on failure.
-int startSoundRecording(SoundRecorder& recorder, WaveInDevice& device, HWND window);
+// Starts recording into a new kSoundSpoolName with its notes kSoundNotesName in
+// `folder` (both kept on disk), with the completion messages going to `window`. 1 on
+// success, 0 on failure.
+int startSoundRecording(SoundRecorder& recorder, WaveInDevice& device, HWND window,
+                        const std::string& folder);
 
 }  // namespace pemlo

@@ -1,8 +1,6 @@
 #include "flv/flv_writer.h"
 
-#include <cmath>
 #include <cstring>
-#include <new>
 
 namespace pemlo {
 
@@ -13,11 +11,6 @@ void putU32(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 16);
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
-}
-
-// ceil(size / 32), formed as a double and raised when it has a fractional part.
-uint32_t blocksFor(int size) {
-    return static_cast<uint32_t>(std::ceil(static_cast<double>(size) / blockSize));
 }
 
 int fail(FlvWriter& w) {
@@ -39,6 +32,17 @@ int flvWriteAll(FlvWriter& w, File& file, const void* data, uint32_t size) {
         return fail(w);
     }
     return 1;
+}
+
+uint32_t flvVideoTimestamp(const FlvWriter& w) {
+    return w.videoTimestamp;
+}
+
+void flvNoteVideoTag(FlvWriter& w, bool keyframe, uint16_t durationMs) {
+    if (keyframe) {
+        w.lastKeyframeTimestamp = w.videoTimestamp;
+    }
+    w.videoTimestamp += durationMs;
 }
 
 void flvFillTagHeader(uint8_t* header, uint8_t tagType, uint32_t timestamp) {
@@ -104,32 +108,10 @@ int flvBegin(FlvWriter& w, File& file, int hasAudio, int width, int height) {
         (hasAudio != 0 && hasAudio != 1)) {
         return 0;
     }
-    const uint32_t columns = blocksFor(width);
-    const uint32_t rows = blocksFor(height);
-    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    const auto capacity =
-        static_cast<uint32_t>(static_cast<double>(blockSize * blockSize * 3) * 1.001 + 12);
-    std::unique_ptr<uint8_t[]> changeMap(new (std::nothrow) uint8_t[columns * rows]());
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize * blockSize * 3]);
-    std::unique_ptr<uint8_t[]> compressed(new (std::nothrow) uint8_t[capacity]);
-    std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[frameBytes]());
-    auto compressor = createBlockCompressor();
-    if (!changeMap || !block || !compressed || !previous || !compressor) {
-        return 0;
-    }
-
     w = FlvWriter{};
     w.hasAudio = hasAudio;
     w.frameWidth = width;
     w.frameHeight = height;
-    w.blockColumns = columns;
-    w.blockRows = rows;
-    w.changeMap = std::move(changeMap);
-    w.blockBuffer = std::move(block);
-    w.compressedCapacity = capacity;
-    w.compressedBuffer = std::move(compressed);
-    w.previousFrame = std::move(previous);
-    w.compressor = std::move(compressor);
 
     const uint8_t header[9] = {'F', 'L', 'V', 1, static_cast<uint8_t>((hasAudio << 2) | 1),
                                0,   0,   0,   9};

@@ -1,9 +1,10 @@
 // The FLV container: file header, the onMetaData script tag, the framing shared by
-// every tag, and the final rewrite of the metadata. One FlvWriter per output file.
+// every tag, and the final rewrite of the metadata. One FlvWriter per output file. It
+// knows tags and metadata only: what goes into a video tag is the Screen Video
+// encoder's (video_encoder.h), which reports each tag it has written.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "flv/bit_writer.h"
 #include "platform/file.h"
@@ -13,8 +14,6 @@ namespace pemlo {
 inline constexpr int videoCodecId = 3;                // Screen Video
 inline constexpr int audioCodecId = 1;                // ADPCM
 inline constexpr int audioRateIndex = 2;              // 22 kHz
-inline constexpr int blockSize = 32;                  // pixels per block side
-inline constexpr int keyframeInterval = 40;           // frames
 inline constexpr int audioPacketBytes = 512;          // code bytes per audio packet
 inline constexpr int audioPacketMs = 46;              // whole milliseconds per packet (46.44 exact)
 inline constexpr int audioPacketSamples = 1024;       // samples per packet
@@ -27,30 +26,13 @@ inline constexpr uint8_t tagTypeAudio = 0x08;
 inline constexpr uint8_t tagTypeVideo = 0x09;
 inline constexpr uint8_t tagTypeScript = 0x12;
 
-// zlib's deflate state, kept from block to block so that compressing a block allocates
-// nothing; defined in video_encoder.cpp.
-struct BlockCompressor;
-struct BlockCompressorDeleter {
-    void operator()(BlockCompressor* compressor) const;
-};
-std::unique_ptr<BlockCompressor, BlockCompressorDeleter> createBlockCompressor();
-
 struct FlvWriter {
     uint32_t previousTagSize = 0;  // 11 + data size of the last tag written
-    uint32_t keyframeCounter = 0;  // 0: the next video frame is a keyframe
     uint32_t videoTimestamp = 0;   // ms, timestamp of the next video tag
     uint32_t audioTimestamp = 0;   // ms, timestamp of the next audio tag
     uint32_t lastKeyframeTimestamp = 0;
-    uint32_t blockColumns = 0;
-    uint32_t blockRows = 0;
     int hasAudio = 0;
-    std::unique_ptr<uint8_t[]> changeMap;    // blockColumns x blockRows
-    std::unique_ptr<uint8_t[]> blockBuffer;  // one block's pixels
-    uint32_t compressedCapacity = 0;
-    std::unique_ptr<uint8_t[]> compressedBuffer;
-    std::unique_ptr<BlockCompressor, BlockCompressorDeleter> compressor;
-    std::unique_ptr<uint8_t[]> previousFrame;  // last frame encoded, packed BGR
-    int frameWidth = 0;
+    int frameWidth = 0;  // the video's size, for the metadata
     int frameHeight = 0;
     // Audio packets written so far; the next audio tag starts at the first sample
     // of packet audioPacketsWritten.
@@ -64,9 +46,8 @@ struct FlvWriter {
 // Start time in whole milliseconds (rounded down) of audio packet `index`.
 uint32_t audioPacketStartMs(uint64_t index);
 
-// Writes the file header and a placeholder metadata tag and sets up the buffers.
-// `file` is empty and at offset 0. Fails (0) with nothing written when the frame size
-// is outside 1..4095 or a buffer cannot be allocated.
+// Writes the file header and a placeholder metadata tag. `file` is empty and at offset
+// 0. Fails (0) with nothing written when the frame size is outside 1..4095.
 int flvBegin(FlvWriter& w, File& file, int hasAudio, int width, int height);
 // (Re)writes the metadata tag at offset 9 from the current counters, then returns to
 // the end of the file.
@@ -85,6 +66,11 @@ int flvOpenTag(FlvWriter& w, File& file, const uint8_t* lead, uint32_t leadSize,
 int flvCloseTag(FlvWriter& w, File& file, uint8_t tagType, uint64_t tagStart);
 // Writes all of `data` or marks the writer failed and returns 0.
 int flvWriteAll(FlvWriter& w, File& file, const void* data, uint32_t size);
+// The timestamp of the next video tag, in milliseconds.
+uint32_t flvVideoTimestamp(const FlvWriter& w);
+// Called once a video tag has been written in full: a keyframe's timestamp becomes the
+// last keyframe's, and the next video tag comes `durationMs` later.
+void flvNoteVideoTag(FlvWriter& w, bool keyframe, uint16_t durationMs);
 // Fills the 11-byte tag header with a zero data size.
 void flvFillTagHeader(uint8_t* header, uint8_t tagType, uint32_t timestamp);
 

@@ -3,49 +3,138 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 namespace pemlo {
 
-struct BlockCompressor {
-    z_stream stream{};
-};
+namespace {
 
-void BlockCompressorDeleter::operator()(BlockCompressor* compressor) const {
-    deflateEnd(&compressor->stream);
-    delete compressor;  // NOLINT(cppcoreguidelines-owning-memory)
+constexpr int blockSize = videoBlockSize;
+constexpr int keyframeInterval = 40;  // frames
+constexpr uint32_t blockBytes = blockSize * blockSize * 3;
+// zlib's documented bound for compress(): source + 0.1 % + 12 bytes.
+const auto compressedCapacity = static_cast<uint32_t>(static_cast<double>(blockBytes) * 1.001 + 12);
+// The compressed block rows of a frame are kept until they are written in order; a
+// frame larger than this goes in several windows of block rows, so that the memory
+// stays bounded whatever the frame size (at most 10 rows of 128 blocks).
+constexpr size_t windowBytes = size_t{4} << 20;
+
+// ceil(size / 32), formed as a double and raised when it has a fractional part.
+uint32_t blocksFor(int size) {
+    return static_cast<uint32_t>(std::ceil(static_cast<double>(size) / blockSize));
 }
 
-std::unique_ptr<BlockCompressor, BlockCompressorDeleter> createBlockCompressor() {
-    std::unique_ptr<BlockCompressor, BlockCompressorDeleter> c(new (std::nothrow) BlockCompressor);
-    if (c && deflateInit(&c->stream, Z_DEFAULT_COMPRESSION) != Z_OK) {
-        // Nothing to end: release the record alone.
-        delete c.release();
+// zlib's deflate state and a block's pixels for one thread, kept from block to block so
+// that compressing a block allocates nothing.
+struct BlockCompressor {
+    z_stream stream{};
+    bool ready = false;
+    uint8_t block[blockBytes];
+
+    BlockCompressor() = default;
+    BlockCompressor(const BlockCompressor&) = delete;
+    BlockCompressor& operator=(const BlockCompressor&) = delete;
+    ~BlockCompressor() {
+        if (ready) {
+            deflateEnd(&stream);
+        }
     }
-    return c;
+};
+
+}  // namespace
+
+struct ScreenVideoEncoderState {
+    int width = 0;
+    int height = 0;
+    uint32_t blockColumns = 0;
+    uint32_t blockRows = 0;
+    uint32_t keyframeCounter = 0;              // 0: the next frame is a keyframe
+    std::unique_ptr<uint8_t[]> changeMap;      // blockColumns x blockRows
+    std::unique_ptr<uint8_t[]> previousFrame;  // last frame encoded, packed BGR
+    BlockWorkers* workers = nullptr;
+    unsigned threads = 1;
+    std::unique_ptr<BlockCompressor[]> compressors;  // one per thread
+    // One window of compressed block rows, each row's entries (u16 size, data) at
+    // rowStride bytes from the one before.
+    size_t rowStride = 0;
+    uint32_t windowRows = 0;
+    std::unique_ptr<uint8_t[]> window;
+    std::unique_ptr<uint32_t[]> rowLengths;
+};
+
+void ScreenVideoEncoderStateDeleter::operator()(ScreenVideoEncoderState* state) const {
+    delete state;  // NOLINT(cppcoreguidelines-owning-memory)
+}
+
+int videoEncoderBegin(ScreenVideoEncoder& e, int width, int height, BlockWorkers* workers) {
+    e.state.reset();
+    if (width < 1 || width > maxFrameSide || height < 1 || height > maxFrameSide) {
+        return 0;
+    }
+    std::unique_ptr<ScreenVideoEncoderState, ScreenVideoEncoderStateDeleter> s(
+        new (std::nothrow) ScreenVideoEncoderState);
+    if (!s) {
+        return 0;
+    }
+    s->width = width;
+    s->height = height;
+    s->blockColumns = blocksFor(width);
+    s->blockRows = blocksFor(height);
+    s->workers = workers;
+    s->threads = workers != nullptr ? std::max(1u, workers->threadCount()) : 1u;
+    s->rowStride = size_t{s->blockColumns} * (2 + compressedCapacity);
+    s->windowRows =
+        static_cast<uint32_t>(std::clamp<size_t>(windowBytes / s->rowStride, 1, s->blockRows));
+    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    s->changeMap.reset(new (std::nothrow) uint8_t[size_t{s->blockColumns} * s->blockRows]());
+    s->previousFrame.reset(new (std::nothrow) uint8_t[frameBytes]());
+    s->compressors.reset(new (std::nothrow) BlockCompressor[s->threads]);
+    s->window.reset(new (std::nothrow) uint8_t[s->rowStride * s->windowRows]);
+    s->rowLengths.reset(new (std::nothrow) uint32_t[s->windowRows]);
+    if (!s->changeMap || !s->previousFrame || !s->compressors || !s->window || !s->rowLengths) {
+        return 0;
+    }
+    for (unsigned i = 0; i < s->threads; ++i) {
+        BlockCompressor& c = s->compressors[i];
+        c.ready = deflateInit(&c.stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+        if (!c.ready) {
+            return 0;
+        }
+    }
+    e.state = std::move(s);
+    return 1;
+}
+
+bool videoEncoderNextIsKeyframe(const ScreenVideoEncoder& e) {
+    return e.state && e.state->keyframeCounter == 0;
 }
 
 namespace {
 
-// Marks every block in which at least one byte differs from the previous frame; only
-// the candidate blocks (all when null) are looked at.
-void markChangedBlocks(FlvWriter& w, const uint8_t* pixels, const uint8_t* candidates) {
-    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+using State = ScreenVideoEncoderState;
+
+// Marks the blocks of block row `r` in which at least one byte differs from the
+// previous frame; only the candidate blocks (all when null) are looked at.
+void markChangedBlocks(State& s, const uint8_t* pixels, const uint8_t* candidates, uint32_t r) {
+    const size_t rowBytes = static_cast<size_t>(s.width) * 3;
     const size_t spanBytes = blockSize * 3;
-    for (int y = 0; y < w.frameHeight; ++y) {
-        const size_t blockRow = static_cast<size_t>(y / blockSize) * w.blockColumns;
-        const uint8_t* maybe = candidates != nullptr ? candidates + blockRow : nullptr;
-        if (maybe != nullptr && y % blockSize == 0 &&
-            std::find_if(maybe, maybe + w.blockColumns, [](uint8_t m) { return m != 0; }) ==
-                maybe + w.blockColumns) {
-            y += blockSize - 1;  // no candidate in this block row
-            continue;
-        }
-        const uint8_t* now = pixels + static_cast<size_t>(y) * rowBytes;
-        const uint8_t* before = w.previousFrame.get() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* marks = w.changeMap.get() + blockRow;
-        for (uint32_t c = 0; c < w.blockColumns; ++c) {
+    const size_t blockRow = size_t{r} * s.blockColumns;
+    const uint8_t* maybe = candidates != nullptr ? candidates + blockRow : nullptr;
+    if (maybe != nullptr && std::find_if(maybe, maybe + s.blockColumns, [](uint8_t m) {
+                                return m != 0;
+                            }) == maybe + s.blockColumns) {
+        return;  // no candidate in this block row
+    }
+    uint8_t* marks = s.changeMap.get() + blockRow;
+    const uint32_t firstY = r * blockSize;
+    const uint32_t endY = std::min<uint32_t>(firstY + blockSize, static_cast<uint32_t>(s.height));
+    for (uint32_t y = firstY; y < endY; ++y) {
+        const uint8_t* now = pixels + y * rowBytes;
+        const uint8_t* before = s.previousFrame.get() + y * rowBytes;
+        for (uint32_t c = 0; c < s.blockColumns; ++c) {
             if (marks[c] || (maybe != nullptr && maybe[c] == 0)) {
                 continue;
             }
@@ -58,109 +147,169 @@ void markChangedBlocks(FlvWriter& w, const uint8_t* pixels, const uint8_t* candi
     }
 }
 
-// Copies block (r, c) into the block buffer; returns its byte count.
-uint32_t extractBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t c) {
+// Copies block (r, c) into the compressor's block buffer; returns its byte count.
+uint32_t extractBlock(const State& s, BlockCompressor& k, const uint8_t* pixels, uint32_t r,
+                      uint32_t c) {
     const uint32_t x = c * blockSize;
     const uint32_t y = r * blockSize;
-    const uint32_t bw = std::min<uint32_t>(blockSize, static_cast<uint32_t>(w.frameWidth) - x);
-    const uint32_t bh = std::min<uint32_t>(blockSize, static_cast<uint32_t>(w.frameHeight) - y);
-    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+    const uint32_t bw = std::min<uint32_t>(blockSize, static_cast<uint32_t>(s.width) - x);
+    const uint32_t bh = std::min<uint32_t>(blockSize, static_cast<uint32_t>(s.height) - y);
+    const size_t rowBytes = static_cast<size_t>(s.width) * 3;
     for (uint32_t i = 0; i < bh; ++i) {
-        std::memcpy(w.blockBuffer.get() + static_cast<size_t>(i) * bw * 3,
+        std::memcpy(k.block + static_cast<size_t>(i) * bw * 3,
                     pixels + (y + i) * rowBytes + static_cast<size_t>(x) * 3, bw * 3);
     }
     return bw * bh * 3;
 }
 
-// Compresses block (r, c) into the compressed buffer; 0 when zlib fails.
-int compressBlock(FlvWriter& w, const uint8_t* pixels, uint32_t r, uint32_t c, uint32_t& size) {
-    // The same zlib stream as compress() at the default level gives, without setting
-    // up and tearing down the deflate state for every block.
-    const uint32_t raw = extractBlock(w, pixels, r, c);
-    z_stream& s = w.compressor->stream;
-    if (deflateReset(&s) != Z_OK) {
+// Compresses block (r, c) to `out` (room for compressedCapacity bytes); 0 when zlib
+// fails. The same zlib stream as compress() at the default level gives, without setting
+// up and tearing down the deflate state for every block.
+int compressBlock(const State& s, BlockCompressor& k, const uint8_t* pixels, uint32_t r, uint32_t c,
+                  uint8_t* out, uint32_t& size) {
+    const uint32_t raw = extractBlock(s, k, pixels, r, c);
+    z_stream& z = k.stream;
+    if (deflateReset(&z) != Z_OK) {
         return 0;
     }
-    s.next_in = w.blockBuffer.get();
-    s.avail_in = raw;
-    s.next_out = w.compressedBuffer.get();
-    s.avail_out = w.compressedCapacity;
-    if (deflate(&s, Z_FINISH) != Z_STREAM_END || s.total_out > 0xFFFF) {
+    z.next_in = k.block;
+    z.avail_in = raw;
+    z.next_out = out;
+    z.avail_out = compressedCapacity;
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END || z.total_out > 0xFFFF) {
         return 0;
     }
-    size = static_cast<uint32_t>(s.total_out);
+    size = static_cast<uint32_t>(z.total_out);
     return 1;
 }
 
-bool blockSent(const FlvWriter& w, bool keyframe, size_t index) {
-    return keyframe || w.changeMap[index] != 0;
+// One window of block rows, compressed by every thread at once: each thread takes the
+// next row not yet taken until none is left.
+struct WindowJob {
+    State* state = nullptr;
+    const uint8_t* pixels = nullptr;
+    const uint8_t* candidates = nullptr;
+    bool keyframe = false;
+    uint32_t firstRow = 0;
+    uint32_t rowCount = 0;
+    std::atomic<unsigned> nextThread{0};
+    std::atomic<uint32_t> nextRow{0};
+    std::atomic<int> failed{0};
+};
+
+// Writes block row `r`'s entries into its place in the window: an empty entry (two zero
+// bytes) for an unchanged block of an inter frame, else the size and the zlib data.
+int compressRow(State& s, BlockCompressor& k, const WindowJob& job, uint32_t r) {
+    if (!job.keyframe) {
+        markChangedBlocks(s, job.pixels, job.candidates, r);
+    }
+    const uint32_t slot = r - job.firstRow;
+    uint8_t* const start = s.window.get() + slot * s.rowStride;
+    uint8_t* out = start;
+    const uint8_t* marks = s.changeMap.get() + size_t{r} * s.blockColumns;
+    for (uint32_t c = 0; c < s.blockColumns; ++c) {
+        uint32_t length = 0;
+        if ((job.keyframe || marks[c] != 0) &&
+            !compressBlock(s, k, job.pixels, r, c, out + 2, length)) {
+            return 0;
+        }
+        out[0] = static_cast<uint8_t>(length >> 8);
+        out[1] = static_cast<uint8_t>(length);
+        out += 2 + length;
+    }
+    s.rowLengths[slot] = static_cast<uint32_t>(out - start);
+    return 1;
+}
+
+void windowTask(void* context) {
+    auto& job = *static_cast<WindowJob*>(context);
+    State& s = *job.state;
+    const unsigned thread = job.nextThread.fetch_add(1, std::memory_order_relaxed);
+    if (thread >= s.threads) {
+        return;  // more calls than compressors: the others do the rows
+    }
+    BlockCompressor& k = s.compressors[thread];
+    for (;;) {
+        const uint32_t i = job.nextRow.fetch_add(1, std::memory_order_relaxed);
+        if (i >= job.rowCount || job.failed.load(std::memory_order_relaxed) != 0) {
+            return;
+        }
+        if (!compressRow(s, k, job, job.firstRow + i)) {
+            job.failed.store(1, std::memory_order_relaxed);
+        }
+    }
+}
+
+// Compresses block rows firstRow.. of the window (as many as it holds); returns the
+// number of rows done, or 0 when zlib failed.
+uint32_t compressWindow(State& s, const uint8_t* pixels, const uint8_t* candidates, bool keyframe,
+                        uint32_t firstRow) {
+    WindowJob job;
+    job.state = &s;
+    job.pixels = pixels;
+    job.candidates = candidates;
+    job.keyframe = keyframe;
+    job.firstRow = firstRow;
+    job.rowCount = std::min(s.windowRows, s.blockRows - firstRow);
+    if (s.workers != nullptr && s.threads > 1 && job.rowCount > 1) {
+        s.workers->runOnAll(&windowTask, &job);
+    } else {
+        job.nextThread.store(0, std::memory_order_relaxed);
+        windowTask(&job);
+    }
+    return job.failed.load(std::memory_order_relaxed) != 0 ? 0 : job.rowCount;
 }
 
 // Only frames of several megapixels can reach the 24-bit limit: for those the blocks
 // are compressed once beforehand to learn the tag's size. Returns 0 when it would not
 // fit or zlib fails.
-int tagFits(FlvWriter& w, const uint8_t* pixels, bool keyframe) {
-    const uint64_t blocks = static_cast<uint64_t>(w.blockColumns) * w.blockRows;
-    uint64_t size = 5 + 2 * blocks;
-    if (size + blocks * w.compressedCapacity <= maxTagDataSize) {
+int tagFits(State& s, const uint8_t* pixels, const uint8_t* candidates, bool keyframe) {
+    const uint64_t blocks = uint64_t{s.blockColumns} * s.blockRows;
+    uint64_t size = 5;
+    if (size + blocks * (2 + compressedCapacity) <= maxTagDataSize) {
         return 1;
     }
-    for (uint32_t r = 0; r < w.blockRows; ++r) {
-        for (uint32_t c = 0; c < w.blockColumns; ++c) {
-            if (!blockSent(w, keyframe, static_cast<size_t>(r) * w.blockColumns + c)) {
-                continue;
-            }
-            uint32_t length = 0;
-            if (!compressBlock(w, pixels, r, c, length)) {
-                return 0;
-            }
-            size += length;
-            if (size > maxTagDataSize) {
-                return 0;
-            }
-        }
-    }
-    return 1;
-}
-
-// Writes `count` empty block entries (two zero bytes each).
-int writeEmptyEntries(FlvWriter& w, File& file, uint32_t count) {
-    static const uint8_t zeros[1024] = {};
-    while (count > 0) {
-        const uint32_t n = std::min<uint32_t>(count, sizeof zeros / 2);
-        if (!flvWriteAll(w, file, zeros, n * 2)) {
+    for (uint32_t r = 0; r < s.blockRows;) {
+        const uint32_t done = compressWindow(s, pixels, candidates, keyframe, r);
+        if (done == 0) {
             return 0;
         }
-        count -= n;
+        for (uint32_t i = 0; i < done; ++i) {
+            size += s.rowLengths[i];
+        }
+        if (size > maxTagDataSize) {
+            return 0;
+        }
+        r += done;
     }
     return 1;
 }
 
 // Copies the frame into the previous frame, only the candidate blocks when given.
-void keepFrame(FlvWriter& w, const uint8_t* pixels, const uint8_t* candidates) {
-    const size_t rowBytes = static_cast<size_t>(w.frameWidth) * 3;
+void keepFrame(State& s, const uint8_t* pixels, const uint8_t* candidates) {
+    const size_t rowBytes = static_cast<size_t>(s.width) * 3;
     if (candidates == nullptr) {
-        std::memcpy(w.previousFrame.get(), pixels, rowBytes * static_cast<size_t>(w.frameHeight));
+        std::memcpy(s.previousFrame.get(), pixels, rowBytes * static_cast<size_t>(s.height));
         return;
     }
-    for (uint32_t r = 0; r < w.blockRows; ++r) {
-        const uint8_t* maybe = candidates + static_cast<size_t>(r) * w.blockColumns;
+    for (uint32_t r = 0; r < s.blockRows; ++r) {
+        const uint8_t* maybe = candidates + static_cast<size_t>(r) * s.blockColumns;
         const uint32_t firstRow = r * blockSize;
         const uint32_t endRow =
-            std::min<uint32_t>(firstRow + blockSize, static_cast<uint32_t>(w.frameHeight));
-        for (uint32_t c = 0; c < w.blockColumns;) {
+            std::min<uint32_t>(firstRow + blockSize, static_cast<uint32_t>(s.height));
+        for (uint32_t c = 0; c < s.blockColumns;) {
             if (maybe[c] == 0) {
                 ++c;
                 continue;
             }
             uint32_t end = c + 1;
-            while (end < w.blockColumns && maybe[end] != 0) {
+            while (end < s.blockColumns && maybe[end] != 0) {
                 ++end;
             }
             const size_t from = static_cast<size_t>(c) * blockSize * 3;
             const size_t to = std::min(static_cast<size_t>(end) * blockSize * 3, rowBytes);
             for (uint32_t y = firstRow; y < endRow; ++y) {
-                std::memcpy(w.previousFrame.get() + y * rowBytes + from,
+                std::memcpy(s.previousFrame.get() + y * rowBytes + from,
                             pixels + y * rowBytes + from, to - from);
             }
             c = end;
@@ -170,29 +319,27 @@ void keepFrame(FlvWriter& w, const uint8_t* pixels, const uint8_t* candidates) {
 
 }  // namespace
 
-int flvWriteVideoTag(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
-                     uint16_t durationMs) {
-    return flvWriteVideoTagChanged(w, file, pixels, width, height, durationMs, nullptr);
+int flvWriteVideoTag(FlvWriter& w, ScreenVideoEncoder& e, File& file, const uint8_t* pixels,
+                     int width, int height, uint16_t durationMs) {
+    return flvWriteVideoTagChanged(w, e, file, pixels, width, height, durationMs, nullptr);
 }
 
-int flvWriteVideoTagChanged(FlvWriter& w, File& file, const uint8_t* pixels, int width, int height,
-                            uint16_t durationMs, const uint8_t* candidates) {
-    if (w.failed || !w.previousFrame || !w.compressor || pixels == nullptr ||
-        width != w.frameWidth || height != w.frameHeight) {
+int flvWriteVideoTagChanged(FlvWriter& w, ScreenVideoEncoder& e, File& file, const uint8_t* pixels,
+                            int width, int height, uint16_t durationMs, const uint8_t* candidates) {
+    if (w.failed || !e.state || pixels == nullptr || width != e.state->width ||
+        height != e.state->height) {
         return 0;
     }
-    const bool keyframe = w.keyframeCounter == 0;
-    const size_t blocks = static_cast<size_t>(w.blockColumns) * w.blockRows;
-    if (!keyframe) {
-        markChangedBlocks(w, pixels, candidates);
-    }
-    if (!tagFits(w, pixels, keyframe)) {
-        std::memset(w.changeMap.get(), 0, blocks);
+    State& s = *e.state;
+    const bool keyframe = s.keyframeCounter == 0;
+    const size_t blocks = size_t{s.blockColumns} * s.blockRows;
+    if (!tagFits(s, pixels, candidates, keyframe)) {
+        std::memset(s.changeMap.get(), 0, blocks);
         return 0;
     }
 
     uint8_t lead[16];
-    flvFillTagHeader(lead, tagTypeVideo, w.videoTimestamp);
+    flvFillTagHeader(lead, tagTypeVideo, flvVideoTimestamp(w));
     lead[11] = static_cast<uint8_t>(((keyframe ? 1 : 2) << 4) | videoCodecId);
     lead[12] = static_cast<uint8_t>((1 << 4) | ((width >> 8) & 0x0F));
     lead[13] = static_cast<uint8_t>(width & 0xFF);
@@ -200,39 +347,25 @@ int flvWriteVideoTagChanged(FlvWriter& w, File& file, const uint8_t* pixels, int
     lead[15] = static_cast<uint8_t>(height & 0xFF);
     uint64_t tagStart = 0;
     int ok = flvOpenTag(w, file, lead, sizeof lead, tagStart);
-
-    uint32_t pendingEmpty = 0;
-    for (uint32_t r = 0; ok && r < w.blockRows; ++r) {
-        for (uint32_t c = 0; ok && c < w.blockColumns; ++c) {
-            if (!blockSent(w, keyframe, static_cast<size_t>(r) * w.blockColumns + c)) {
-                ++pendingEmpty;
-                continue;
-            }
-            ok = writeEmptyEntries(w, file, pendingEmpty);
-            pendingEmpty = 0;
-            uint32_t length = 0;
-            if (ok && !compressBlock(w, pixels, r, c, length)) {
-                w.failed = 1;
-                ok = 0;
-            }
-            const uint8_t size[2] = {static_cast<uint8_t>(length >> 8),
-                                     static_cast<uint8_t>(length)};
-            ok = ok && flvWriteAll(w, file, size, 2) &&
-                 flvWriteAll(w, file, w.compressedBuffer.get(), length);
+    for (uint32_t r = 0; ok && r < s.blockRows;) {
+        const uint32_t done = compressWindow(s, pixels, candidates, keyframe, r);
+        if (done == 0) {
+            w.failed = 1;
+            ok = 0;
         }
+        for (uint32_t i = 0; ok && i < done; ++i) {
+            ok = flvWriteAll(w, file, s.window.get() + i * s.rowStride, s.rowLengths[i]);
+        }
+        r += done;
     }
-    ok = ok && writeEmptyEntries(w, file, pendingEmpty) &&
-         flvCloseTag(w, file, tagTypeVideo, tagStart);
-    std::memset(w.changeMap.get(), 0, blocks);
+    ok = ok && flvCloseTag(w, file, tagTypeVideo, tagStart);
+    std::memset(s.changeMap.get(), 0, blocks);
     if (!ok) {
         return 0;
     }
-    keepFrame(w, pixels, candidates);
-    if (keyframe) {
-        w.lastKeyframeTimestamp = w.videoTimestamp;
-    }
-    w.keyframeCounter = (w.keyframeCounter + 1) % keyframeInterval;
-    w.videoTimestamp += durationMs;
+    keepFrame(s, pixels, candidates);
+    s.keyframeCounter = (s.keyframeCounter + 1) % keyframeInterval;
+    flvNoteVideoTag(w, keyframe, durationMs);
     return 1;
 }
 

@@ -26,6 +26,13 @@ class File {
     // Closes the file; later calls fail. Returns false when closing failed.
     virtual bool close() = 0;
     virtual bool isOpen() const = 0;
+    // Asks the system to put what was written on the disk itself, so that it survives a
+    // power cut. Returns false when that failed. Files that live in memory have nothing to do.
+    virtual bool flush() { return true; }
+    // A second handle on the same open file (for flushing it from another thread while
+    // this one writes); it stays usable after this one is closed. Null when the file
+    // cannot be duplicated (files that live in memory).
+    virtual std::unique_ptr<File> duplicate() { return nullptr; }
 };
 
 using FilePtr = std::unique_ptr<File>;
@@ -37,7 +44,15 @@ FilePtr openFileForReading(const std::string& path);
 // Creates a scratch file that disappears when it is closed or the process ends.
 // On Windows it is a delete-on-close file; elsewhere it is unlinked once created.
 FilePtr createTemporaryFile(const std::string& path);
+// Creates (or truncates) a file for reading and writing that no other process may open
+// while it is open, and that stays on disk when it is closed or the process ends (the
+// spools, which a later start can still read). Null on failure.
+FilePtr createKeptFile(const std::string& path);
 // Deletes a file by name. Returns false when it could not be deleted.
 bool deleteFile(const std::string& path);
+// Creates one folder (its parent must exist). True when it exists afterwards.
+bool makeFolder(const std::string& path);
+// Removes an empty folder. Returns false when it could not be removed.
+bool removeFolder(const std::string& path);
 
 }  // namespace pemlo

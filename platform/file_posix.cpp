@@ -1,5 +1,6 @@
 // POSIX side of the file seam.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,6 +82,20 @@ class PosixFile final : public File {
         return true;
     }
     bool isOpen() const override { return fd_ >= 0; }
+    std::unique_ptr<File> duplicate() override {
+        const int copy = fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        return copy < 0 ? nullptr : std::make_unique<PosixFile>(copy, nullptr);
+    }
+    bool flush() override {
+        if (fd_ < 0) {
+            return false;
+        }
+        if (::fsync(fd_) != 0) {
+            note(errno, true);
+            return false;
+        }
+        return true;
+    }
 
   private:
     void note(int err, bool writing) {
@@ -129,8 +144,23 @@ FilePtr fileFromDescriptor(int fd, std::shared_ptr<FileFailure> failure) {
     return std::make_unique<PosixFile>(fd, std::move(failure));
 }
 
+FilePtr createKeptFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return fd < 0 ? nullptr : std::make_unique<PosixFile>(fd, nullptr);
+}
+
 bool deleteFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
+}
+
+bool makeFolder(const std::string& path) {
+    struct stat st = {};
+    return ::mkdir(path.c_str(), 0700) == 0 ||
+           (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+bool removeFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
 }
 
 }  // namespace pemlo

@@ -54,6 +54,16 @@ class Win32File final : public File {
         return ok != 0;
     }
     bool isOpen() const override { return h_ != INVALID_HANDLE_VALUE; }
+    bool flush() override { return h_ != INVALID_HANDLE_VALUE && FlushFileBuffers(h_) != 0; }
+    std::unique_ptr<File> duplicate() override {
+        HANDLE copy = INVALID_HANDLE_VALUE;
+        if (h_ == INVALID_HANDLE_VALUE ||
+            !DuplicateHandle(GetCurrentProcess(), h_, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            return nullptr;
+        }
+        return std::make_unique<Win32File>(copy);
+    }
 
   private:
     HANDLE h_;
@@ -85,8 +95,25 @@ FilePtr createTemporaryFile(const std::string& path) {
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
+FilePtr createKeptFile(const std::string& path) {
+    return fromHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool deleteFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0;
+}
+
+bool makeFolder(const std::string& path) {
+    if (CreateDirectoryA(path.c_str(), nullptr)) {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool removeFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != 0;
 }
 
 }  // namespace pemlo

@@ -65,6 +65,13 @@ void HelperThread::withdraw() {
     pthread_mutex_unlock(&mutex_);
 }
 
+bool HelperThread::idle() {
+    pthread_mutex_lock(&mutex_);
+    const bool none = task_ == nullptr;
+    pthread_mutex_unlock(&mutex_);
+    return none;
+}
+
 void* HelperThread::main(void* self) {
     static_cast<HelperThread*>(self)->run();
     return nullptr;

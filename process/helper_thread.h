@@ -34,6 +34,8 @@ class HelperThread {
     // Takes the posted task back if the thread has not begun it yet; otherwise waits
     // until it has ended. Either way the thread is then free for the next task.
     void withdraw();
+    // True when no task is posted or running.
+    bool idle();
 
   private:
     static void* main(void* self);

@@ -16,6 +16,7 @@
 #include "process/helper_thread.h"
 #include "process/scaler.h"
 #include "process/thumbnail.h"
+#include "process/worker_crew.h"
 
 namespace pemlo {
 namespace {
@@ -33,7 +34,7 @@ struct ScalePlan {
 
 // The blocks the scaler recomputes are those of the Screen Video encoder, so the marks
 // of the output tell the encoder which blocks may have changed.
-constexpr unsigned kPlanBlock = blockSize;
+constexpr unsigned kPlanBlock = videoBlockSize;
 
 // Marks the target blocks that the changed source rectangles reach (all of them when
 // `everything`) and lists the block rows to compute. Returns 1, or 0 when memory runs
@@ -183,11 +184,13 @@ struct NextRead {
     }
 };
 
-// What the helper thread does for one frame: its share of the bands, then the next
-// frame's read if this thread has not taken it yet.
+// What the first helper does for one frame: its share of the bands, then the next
+// frame's read if this thread has not taken it yet, then its share of the blocks if
+// their compression has begun meanwhile.
 struct HelperWork {
     ScaleBands* bands = nullptr;
     NextRead* next = nullptr;
+    WorkerCrew* crew = nullptr;
 };
 
 void helperTask(HelperThread& helper, void* context) {
@@ -196,12 +199,14 @@ void helperTask(HelperThread& helper, void* context) {
         helper.mark();
     }
     work.next->take();
+    work.crew->joinCurrent();
 }
 
 // The working memory of one output phase, released however the phase ends.
 struct Working {
     SpoolFrame slots[2];
     ComposedFrame composed;
+    ImageBuffer source;  // the composed frame, as the scaler reads it
     ImageBuffer output;
     ImageBuffer preview;
     GrowableBuffer<float> outputAccumulator;
@@ -220,179 +225,221 @@ struct Working {
     HelperWork helperWork;
     AudioPacer pacer;
     AudioPackets packets;
-    // Last, so that it is stopped before the memory it works on is released.
-    HelperThread helper;
+    ScreenVideoEncoder encoder;
+    int previewWidth = 0;
+    int previewHeight = 0;
+    bool previewCurrent = false;  // the preview shows the frame before
+    // Last, so that its threads are stopped before the memory they work on is released.
+    WorkerCrew crew;
 
     Working() = default;
     Working(const Working&) = delete;
     Working& operator=(const Working&) = delete;
     ~Working() {
-        helper.withdraw();
+        if (HelperThread* helper = crew.firstHelper()) {
+            helper->withdraw();
+        }
         imageBufferRelease(output);
         imageBufferRelease(preview);
     }
 };
 
-bool settingsUsable(int captureWidth, int captureHeight, int outputWidth, int outputHeight) {
-    return captureWidth >= 1 && captureHeight >= 1 && captureWidth <= kMaxImageWidth &&
-           captureHeight <= kMaxScalerSource && outputWidth >= 1 && outputHeight >= 1 &&
-           outputWidth <= captureWidth && outputHeight <= captureHeight;
+bool settingsUsable(const OutputJob& job) {
+    const CaptureArea& c = job.capture;
+    return c.width >= 1 && c.height >= 1 && c.width <= kMaxImageWidth &&
+           c.height <= kMaxScalerSource && job.outputWidth >= 1 && job.outputHeight >= 1 &&
+           job.outputWidth <= c.width && job.outputHeight <= c.height &&
+           (job.recordAudio != 1 || job.soundSpool != nullptr);
+}
+
+// Compose: the frame cropped to the capture area and converted, its cursor drawn.
+int composeStep(Working& work, const OutputJob& job, const SpoolFrame& frame) {
+    // The spool keeps the low 16 bits of a corner that may lie left of or above the
+    // screen.
+    const int32_t cursorX = static_cast<int16_t>(frame.cursorX) - job.capture.left;
+    const int32_t cursorY = static_cast<int16_t>(frame.cursorY) - job.capture.top;
+    if (composeFrame(work.composed, frame, cursorX, cursorY) != 1) {
+        return 0;
+    }
+    work.source.pixels = work.composed.pixels.data();
+    return 1;
+}
+
+// Scale: the changed parts of the output (and of the preview when it is wanted) on
+// both threads; the helper then reads the next frame unless this thread gets to it
+// first. Sets `previewReady` when the preview holds this frame.
+int scaleStep(Working& work, const OutputJob& job, FrameSpool& frames, int current,
+              bool previewWanted, bool& previewReady) {
+    const ComposedFrame& composed = work.composed;
+    if (!work.outputJobReady) {
+        if (scaleJobSetup(work.outputJob, work.source, work.output,
+                          static_cast<uint16_t>(job.outputWidth),
+                          static_cast<uint16_t>(job.outputHeight), work.outputAccumulator,
+                          work.outputColumns) != 1) {
+            return 0;
+        }
+        work.outputJobReady = true;
+    }
+    ScaleBands& bands = work.bands;
+    if (planScale(bands.plans[0], work.outputJob, composed, composed.everything) != 1) {
+        return 0;
+    }
+    previewReady = false;
+    if (previewWanted) {
+        if (!work.previewJobReady) {
+            work.previewJobReady = scaleJobSetup(work.previewJob, work.source, work.preview,
+                                                 static_cast<uint16_t>(work.previewWidth),
+                                                 static_cast<uint16_t>(work.previewHeight),
+                                                 work.previewAccumulator, work.previewColumns) == 1;
+        }
+        previewReady =
+            work.previewJobReady && planScale(bands.plans[1], work.previewJob, composed,
+                                              composed.everything || !work.previewCurrent) == 1;
+    }
+    work.previewCurrent = previewReady;
+    bands.restart(previewReady);
+    NextRead& next = work.nextRead;
+    const SpoolFrame& frame = work.slots[current];
+    next.frames = &frames;
+    next.slot = frame.last == 1 ? nullptr : &work.slots[1 - current];
+    next.taken.store(false, std::memory_order_relaxed);
+    next.result = 0;
+    HelperThread* helper = work.crew.firstHelper();
+    if (helper != nullptr) {
+        work.helperWork = HelperWork{&bands, &next, &work.crew};
+        helper->post(&helperTask, &work.helperWork);
+    }
+    bands.run();
+    if (!bands.finished() && helper != nullptr) {
+        // The rest is in the helper's hands; it marks when it completes the last band.
+        helper->waitMark();
+    }
+    return 1;
+}
+
+// Encode: the watermarked output as a video tag, its blocks compressed by the crew; the
+// output keeps the scaled pixels under the watermark for the next frame.
+int encodeStep(Working& work, const OutputJob& job, FlvWriter& writer, File& outputFile,
+               const SpoolFrame& frame) {
+    work.watermark.move(work.output.pixels, job.outputWidth, job.outputHeight, true);
+    if (stampWatermark(work.output.pixels, job.outputWidth, job.outputHeight) != 1) {
+        return 0;
+    }
+    if (flvWriteVideoTagChanged(writer, work.encoder, outputFile, work.output.pixels,
+                                job.outputWidth, job.outputHeight, frame.durationMs,
+                                work.bands.plans[0].marks.data()) != 1) {
+        return 0;
+    }
+    work.watermark.move(work.output.pixels, job.outputWidth, job.outputHeight, false);
+    return 1;
+}
+
+// Interleave sound: the audio packets that have fallen due by the end of this frame.
+int soundStep(Working& work, const OutputJob& job, FlvWriter& writer, File& outputFile,
+              const SpoolFrame& frame, int& endOfSound) {
+    if (job.recordAudio != 1 || endOfSound != 0) {
+        return 1;
+    }
+    int packetCount = 0;
+    if (encodeDueAudio(work.pacer, *job.soundSpool, frame.durationMs, work.packets, endOfSound,
+                       packetCount) != 1) {
+        return 0;
+    }
+    for (int j = 0; j < packetCount; ++j) {
+        if (flvWriteAudioPacket(writer, outputFile, work.packets, j) != 1) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Report: the preview, the progress, and the thumbnail when it is due.
+void reportStep(Working& work, const OutputJob& job, ProgressSink& progress, bool previewReady,
+                bool thumbnailDue, uint32_t framesDone, int32_t frameTotal) {
+    const BitmapInfoHeader info = previewBitmapInfo(work.previewWidth, work.previewHeight);
+    if (previewReady && progress.showsPreview()) {
+        progress.showPreview(info, work.preview.pixels);
+    }
+    if (frameTotal > 0) {
+        progress.setPercent(
+            static_cast<uint32_t>(uint64_t{framesDone} * 100 / static_cast<uint64_t>(frameTotal)));
+    }
+    if (previewReady && thumbnailDue) {
+        // A thumbnail that cannot be written does not affect the recording.
+        writeThumbnail(job.thumbnailPath, info, work.preview.pixels);
+    }
+}
+
+// The next frame: read here unless the helper has already taken it, then leave the
+// helper free for the next task.
+int nextFrameStep(Working& work) {
+    HelperThread* helper = work.crew.firstHelper();
+    if (!work.nextRead.take() && helper != nullptr) {
+        helper->wait();
+    }
+    if (helper != nullptr) {
+        helper->withdraw();
+    }
+    return work.nextRead.result;
 }
 
 }  // namespace
 
-int runOutputDriver(FlvWriter& writer, FrameSpool& frames, File* soundSpool, int captureLeft,
-                    int captureTop, int captureWidth, int captureHeight, int outputWidth,
-                    int outputHeight, File& outputFile, ProgressSink& progress, int recordAudio,
-                    const std::string& thumbnailPath) {
-    if (!settingsUsable(captureWidth, captureHeight, outputWidth, outputHeight) ||
-        (recordAudio == 1 && soundSpool == nullptr)) {
+int runOutputDriver(const OutputJob& job, FrameSpool& frames, FlvWriter& writer, File& outputFile,
+                    ProgressSink& progress) {
+    if (!settingsUsable(job)) {
         return 0;
     }
-    int previewWidth = 0;
-    int previewHeight = 0;
-    previewSize(outputWidth, outputHeight, previewWidth, previewHeight);
-    const bool hasPreview = previewWidth > 0 && previewHeight > 0;
-    const BitmapInfoHeader previewInfo = previewBitmapInfo(previewWidth, previewHeight);
-
     auto work = std::make_unique<Working>();
-    ImageBuffer source;
-    source.width = static_cast<uint16_t>(captureWidth);
-    source.height = static_cast<uint16_t>(captureHeight);
-    source.stride = static_cast<uint16_t>(captureWidth * 3);
-
-    if (composedFrameSetup(work->composed, captureWidth, captureHeight) != 1) {
+    previewSize(job.outputWidth, job.outputHeight, work->previewWidth, work->previewHeight);
+    const bool hasPreview = work->previewWidth > 0 && work->previewHeight > 0;
+    work->source.width = static_cast<uint16_t>(job.capture.width);
+    work->source.height = static_cast<uint16_t>(job.capture.height);
+    work->source.stride = static_cast<uint16_t>(job.capture.width * 3);
+    if (composedFrameSetup(work->composed, job.capture.width, job.capture.height) != 1) {
         return 0;
     }
-    if (flvBegin(writer, outputFile, recordAudio, outputWidth, outputHeight) != 1) {
+    // Without helpers the same work runs on this thread, frame after frame.
+    work->crew.start(job.threads);
+    if (videoEncoderBegin(work->encoder, job.outputWidth, job.outputHeight, &work->crew) != 1 ||
+        flvBegin(writer, outputFile, job.recordAudio, job.outputWidth, job.outputHeight) != 1) {
         return 0;
     }
-    // Without a second thread the same work runs on this one, frame after frame.
-    const bool threaded = work->helper.start() == 1;
 
     int endOfSound = 0;
     uint32_t framesDone = 0;
-    int current = 0;              // the slot of the frame being written
-    bool frameReady = false;      // read at the end of the frame before
-    bool previewCurrent = false;  // the preview shows the frame before
+    int current = 0;  // the slot of the frame being written
     int32_t frameTotal = 0;
     for (;;) {
         if (progress.cancelRequested()) {
             return 0;
         }
-        SpoolFrame& frame = work->slots[current];
-        if (!frameReady) {
+        if (framesDone == 0) {
             // The first frame: no other read runs yet, so the count can be taken here.
-            if (readFrame(frames, frame) != 1) {
+            if (readFrame(frames, work->slots[current]) != 1) {
                 return 0;
             }
             frameTotal = spoolFrameCount(frames);
         }
-        // The spool keeps the low 16 bits of a corner that may lie left of or above the
-        // screen.
-        const int32_t cursorX = static_cast<int16_t>(frame.cursorX) - captureLeft;
-        const int32_t cursorY = static_cast<int16_t>(frame.cursorY) - captureTop;
-        ComposedFrame& composed = work->composed;
-        if (composeFrame(composed, frame, cursorX, cursorY) != 1) {
-            return 0;
-        }
-        source.pixels = composed.pixels.data();
-
-        // The preview comes from the cropped frame with its cursor, not from the
-        // watermarked output.
+        const SpoolFrame& frame = work->slots[current];
         const bool thumbnailDue = framesDone + 1 == 1 || framesDone + 1 == 10;
-        if (!work->outputJobReady) {
-            if (scaleJobSetup(work->outputJob, source, work->output,
-                              static_cast<uint16_t>(outputWidth),
-                              static_cast<uint16_t>(outputHeight), work->outputAccumulator,
-                              work->outputColumns) != 1) {
-                return 0;
-            }
-            work->outputJobReady = true;
-        }
-        ScaleBands& bands = work->bands;
-        if (planScale(bands.plans[0], work->outputJob, composed, composed.everything) != 1) {
-            return 0;
-        }
         bool previewReady = false;
-        if (hasPreview && (thumbnailDue || progress.showsPreview())) {
-            if (!work->previewJobReady) {
-                work->previewJobReady =
-                    scaleJobSetup(work->previewJob, source, work->preview,
-                                  static_cast<uint16_t>(previewWidth),
-                                  static_cast<uint16_t>(previewHeight), work->previewAccumulator,
-                                  work->previewColumns) == 1;
-            }
-            previewReady =
-                work->previewJobReady && planScale(bands.plans[1], work->previewJob, composed,
-                                                   composed.everything || !previewCurrent) == 1;
-        }
-        previewCurrent = previewReady;
-        bands.restart(previewReady);
-        NextRead& next = work->nextRead;
-        next.frames = &frames;
-        next.slot = frame.last == 1 ? nullptr : &work->slots[1 - current];
-        next.taken.store(false, std::memory_order_relaxed);
-        next.result = 0;
-        if (threaded) {
-            work->helperWork = HelperWork{&bands, &next};
-            work->helper.post(&helperTask, &work->helperWork);
-        }
-        bands.run();
-        if (!bands.finished()) {
-            // The rest is in the helper's hands; it marks when it completes the last band.
-            work->helper.waitMark();
-        }
-
-        work->watermark.move(work->output.pixels, outputWidth, outputHeight, true);
-        if (stampWatermark(work->output.pixels, outputWidth, outputHeight) != 1) {
+        if (composeStep(*work, job, frame) != 1 ||
+            scaleStep(*work, job, frames, current,
+                      hasPreview && (thumbnailDue || progress.showsPreview()), previewReady) != 1 ||
+            encodeStep(*work, job, writer, outputFile, frame) != 1 ||
+            soundStep(*work, job, writer, outputFile, frame, endOfSound) != 1) {
             return 0;
-        }
-        if (flvWriteVideoTagChanged(writer, outputFile, work->output.pixels, outputWidth,
-                                    outputHeight, frame.durationMs,
-                                    bands.plans[0].marks.data()) != 1) {
-            return 0;
-        }
-        work->watermark.move(work->output.pixels, outputWidth, outputHeight, false);
-        if (recordAudio == 1 && endOfSound == 0) {
-            int packetCount = 0;
-            if (encodeDueAudio(work->pacer, *soundSpool, frame.durationMs, work->packets,
-                               endOfSound, packetCount) != 1) {
-                return 0;
-            }
-            for (int j = 0; j < packetCount; ++j) {
-                if (flvWriteAudioPacket(writer, outputFile, work->packets, j) != 1) {
-                    return 0;
-                }
-            }
         }
         ++framesDone;
-
-        if (previewReady && progress.showsPreview()) {
-            progress.showPreview(previewInfo, work->preview.pixels);
-        }
-        if (frameTotal > 0) {
-            progress.setPercent(static_cast<uint32_t>(uint64_t{framesDone} * 100 /
-                                                      static_cast<uint64_t>(frameTotal)));
-        }
-        if (previewReady && thumbnailDue) {
-            // A thumbnail that cannot be written does not affect the recording.
-            writeThumbnail(thumbnailPath, previewInfo, work->preview.pixels);
-        }
+        reportStep(*work, job, progress, previewReady, thumbnailDue, framesDone, frameTotal);
         if (frame.last == 1) {
             return flvFinish(writer, outputFile) == 1 ? 1 : 0;
         }
-        // The next frame: read it here unless the helper has already taken it, then
-        // leave the helper free for the next task.
-        if (!next.take()) {
-            work->helper.wait();
-        }
-        work->helper.withdraw();
-        if (next.result != 1) {
+        if (nextFrameStep(*work) != 1) {
             return 0;
         }
         current = 1 - current;
-        frameReady = true;
     }
 }
 

@@ -9,6 +9,12 @@ if(PEMLO_WINDOWS_BIN)
     endforeach()
 endif()
 if(PEMLO_WINDOWS_BIN)
+    # The process killed while recording and while processing; the next start's questions.
+    add_test(NAME wine_app_e2e_recovery
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})
+    set_tests_properties(wine_app_e2e_recovery PROPERTIES LABELS "wine;peer;slow" TIMEOUT 600)
+endif()
+if(PEMLO_WINDOWS_BIN)
     # Sound in step with the picture over a minute, without and with a stall.
     add_test(NAME wine_app_e2e_sync
         COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_sync.sh ${PEMLO_WINDOWS_BIN})

@@ -130,12 +130,14 @@ Result ours(int w, int h, const Frames& frames) {
     }
     pemlo::bench::SinkFile sink;
     pemlo::FlvWriter writer;
-    if (!pemlo::flvBegin(writer, sink, 0, w, h)) {
+    pemlo::ScreenVideoEncoder encoder;
+    if (!pemlo::flvBegin(writer, sink, 0, w, h) ||
+        !pemlo::videoEncoderBegin(encoder, w, h, nullptr)) {
         return {};
     }
     const auto t0 = Clock::now();
     for (const auto& f : flipped) {
-        if (!pemlo::flvWriteVideoTag(writer, sink, f.data(), w, h, 100)) {
+        if (!pemlo::flvWriteVideoTag(writer, encoder, sink, f.data(), w, h, 100)) {
             return {};
         }
     }

@@ -4,15 +4,18 @@
 // flashsv and adpcm_swf (one thread) in the same run. Our output phase runs twice: as the
 // program runs it (two threads) and held to one processor.
 //
-//   pemlo_bench_replay [FRAMES] [WHOLE_JOB_FRAMES]    (default 600 and 150)
+//   pemlo_bench_replay [FRAMES] [WHOLE_JOB_FRAMES] [whole|scene|changing]
+//                                          (default 600 and 150, every part)
 //
 // The scene is a desktop with windows: text is typed into an editor, a clock ticks, a
 // window moves now and then, the editor scrolls, and the pointer wanders. Fully
-// changing frames come from ffmpeg's testsrc2.
+// changing frames come from ffmpeg's testsrc2 and from random bytes (noise); their
+// output phase runs with one thread (on one processor) and with two.
 //
-// The whole job: pemlo-replay held to one processor (recording the scene into the
-// spools, then the output phase, sound left out) against ffmpeg on one thread doing
-// crop + area scaling + flashsv, both reading the same raw frames from a file.
+// The whole job: pemlo-replay (recording the frames into the spools, then the output
+// phase, sound left out) with one thread on one processor and with two threads,
+// against ffmpeg on one thread doing crop + area scaling + flashsv, all reading the
+// same raw frames from a file.
 //
 // The machine may be shared: the figures are noisy; compare the ratios of one run.
 #include <sched.h>
@@ -303,110 +306,176 @@ void bench(int sw, int sh, int ow, int oh, int frames) {
     std::remove(flv.c_str());
 }
 
-// Fully changing frames (testsrc2), output phase on one CPU against ffmpeg's encode-only
-// flashsv + adpcm_swf on our output frames.
-void changing(int sw, int sh, int ow, int oh, int frames) {
-    const std::string wav = scratch("sound.wav");
-    writeWav(wav, frames * 2205 + 22050);
-    const std::string flv = scratch("ours.flv");
-    const std::string log = scratch("ours.log");
+// Writes `frames` whole-screen BGRA frames of the given kind to `path`: "scene" (the
+// desktop above), "testsrc2" (ffmpeg's test pattern: every block changes) or "noise"
+// (random bytes: nothing compresses). Returns false when it could not.
+bool writeScreens(const std::string& kind, int sw, int sh, int frames, const std::string& path) {
     const std::string size = std::to_string(sw) + "x" + std::to_string(sh);
-    const std::string source = "ffmpeg -v error -f lavfi -i testsrc2=size=" + size +
-                               ":rate=10 -frames:v " + std::to_string(frames) +
-                               " -f rawvideo -pix_fmt bgra - | ";
-    const std::string cmd = std::string(PEMLO_REPLAY_BIN) + " --screen " + size +
-                            " --frames - --fps 10 --capture 0,0," + std::to_string(sw) + "," +
-                            std::to_string(sh) + " --output " + std::to_string(ow) + "," +
-                            std::to_string(oh) + " --sound " + wav + " -o " + flv + " 2>" + log;
-    if (shell(source + "taskset -c " + firstCpu() + " " + cmd) != 0) {
-        std::fprintf(stderr, "pemlo-replay failed on testsrc2; see %s\n", log.c_str());
-        return;
+    if (kind == "testsrc2") {
+        return shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size +
+                     ":rate=10 -frames:v " + std::to_string(frames) +
+                     " -f rawvideo -pix_fmt bgra " + path) == 0;
     }
-    double recorded = 0;
-    double output = 0;
-    std::ifstream in(log);
-    bool ok = false;
-    for (std::string line; std::getline(in, line);) {
-        int n = 0;
-        ok = ok || std::sscanf(line.c_str(),
-                               "%d frames: recorded into the spools in %lf s, output phase %lf s",
-                               &n, &recorded, &output) == 3;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) {
+        return false;
     }
-    const std::string raw = scratch("frames.bgr");
-    shell("ffmpeg -v error -y -i " + flv +
-          " -an -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + raw);
-    const std::string theirs = scratch("ffmpeg.flv");
-    const auto f0 = Clock::now();
-    const int ff =
-        shell("taskset -c " + firstCpu() + " ffmpeg -v error -y -threads 1 -f rawvideo -pix_fmt " +
-              "bgr24 -s " + std::to_string(ow) + "x" + std::to_string(oh) + " -r 10 -i " + raw +
-              " -i " + wav + " -shortest -c:v flashsv -c:a adpcm_swf -ar 22050 " + theirs);
-    const double ffmpeg = seconds(f0, Clock::now());
-    std::remove(raw.c_str());
-    std::remove(theirs.c_str());
-    std::remove(flv.c_str());
-    if (!ok || ff != 0) {
-        std::fprintf(stderr, "testsrc2 run failed\n");
-        return;
-    }
-    std::printf("%dx%d -> %dx%d testsrc2 (every pixel changes), %d frames with sound:\n", sw, sh,
-                ow, oh, frames);
-    std::printf("  pemlo output phase, one CPU   %7.1f frames/s (%.2f s)   [recording %.2f s]\n",
-                frames / output, output, recorded);
-    std::printf("  ffmpeg flashsv+adpcm_swf      %7.1f frames/s (%.2f s, one thread)\n",
-                frames / ffmpeg, ffmpeg);
-    std::printf("  ratio pemlo/ffmpeg speed, one CPU: %.2f\n", ffmpeg / output);
-}
-
-// The whole job from the same raw screen frames on disk, one processor each.
-void wholeJob(int sw, int sh, int ow, int oh, int frames) {
-    const std::string raw = scratch("screen.bgra");
-    {
-        Scene scene(sw, sh);
-        std::FILE* out = std::fopen(raw.c_str(), "wb");
-        if (out == nullptr) {
-            std::fprintf(stderr, "cannot write %s\n", raw.c_str());
-            return;
-        }
-        for (int i = 0; i < frames; ++i) {
+    Scene scene(sw, sh);
+    std::vector<uint8_t> noise(static_cast<size_t>(sw) * sh * 4);
+    uint64_t state = 88172645463325252ull;
+    for (int i = 0; i < frames; ++i) {
+        if (kind == "noise") {
+            for (auto& byte : noise) {
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                byte = static_cast<uint8_t>(state >> 32);
+            }
+            std::fwrite(noise.data(), 1, noise.size(), out);
+        } else {
             scene.step(i);
             std::fwrite(scene.pixels().data(), 1, scene.pixels().size(), out);
         }
-        std::fclose(out);
     }
-    const std::string cpu = "taskset -c " + firstCpu() + " ";
+    return std::fclose(out) == 0;
+}
+
+// pemlo-replay on the screens in `raw` with `threads` output threads (one: held to one
+// processor as well). Returns the wall time of the run, or -1; `output` gets the output
+// phase's time from its log.
+double runReplay(const std::string& raw, int sw, int sh, int ow, int oh, int threads,
+                 const std::string& sound, double& output) {
+    const std::string flv = scratch("threads_ours.flv");
+    const std::string log = scratch("threads_ours.log");
+    const std::string prefix = threads == 1 ? "taskset -c " + firstCpu() + " " : "";
+    const auto t0 = Clock::now();
+    const int status =
+        shell(prefix + PEMLO_REPLAY_BIN + " --screen " + std::to_string(sw) + "x" +
+              std::to_string(sh) + " --frames " + raw + " --fps 10 --capture 0,0," +
+              std::to_string(sw) + "," + std::to_string(sh) + " --output " + std::to_string(ow) +
+              "," + std::to_string(oh) + (sound.empty() ? "" : " --sound " + sound) +
+              " --threads " + std::to_string(threads) + " -o " + flv + " 2>" + log);
+    const double wall = seconds(t0, Clock::now());
+    std::remove(flv.c_str());
+    std::remove((flv.substr(0, flv.size() - 4) + ".bmp").c_str());
+    output = -1;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        int n = 0;
+        double recorded = 0;
+        double phase = 0;
+        if (std::sscanf(line.c_str(),
+                        "%d frames: recorded into the spools in %lf s, output phase %lf s", &n,
+                        &recorded, &phase) == 3) {
+            output = phase;
+        }
+    }
+    if (status != 0 || output < 0) {
+        std::fprintf(stderr, "pemlo-replay failed; see %s\n", log.c_str());
+        return -1;
+    }
+    return wall;
+}
+
+// Frames that change everywhere (testsrc2, noise): the output phase with one and with
+// two threads, against ffmpeg's encode-only flashsv + adpcm_swf on the same output
+// frames, one thread.
+void changing(const std::string& kind, int sw, int sh, int ow, int oh, int frames) {
+    const std::string wav = scratch("sound.wav");
+    writeWav(wav, frames * 2205 + 22050);
+    const std::string screens = scratch("changing.bgra");
+    if (!writeScreens(kind, sw, sh, frames, screens)) {
+        std::fprintf(stderr, "cannot make the %s frames\n", kind.c_str());
+        return;
+    }
+    shell("cat " + screens + " > /dev/null");
+    double one = 0;
+    double two = 0;
+    const bool ours = runReplay(screens, sw, sh, ow, oh, 1, wav, one) > 0 &&
+                      runReplay(screens, sw, sh, ow, oh, 2, wav, two) > 0;
+    // ffmpeg's input: our output frames, decoded once (not timed).
+    const std::string flv = scratch("changing_ours.flv");
+    const std::string raw = scratch("frames.bgr");
+    shell(std::string(PEMLO_REPLAY_BIN) + " --screen " + std::to_string(sw) + "x" +
+          std::to_string(sh) + " --frames " + screens + " --fps 10 --capture 0,0," +
+          std::to_string(sw) + "," + std::to_string(sh) + " --output " + std::to_string(ow) + "," +
+          std::to_string(oh) + " -o " + flv + " 2>/dev/null");
+    std::remove(screens.c_str());
+    shell("ffmpeg -v error -y -i " + flv +
+          " -an -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + raw);
+    std::remove(flv.c_str());
+    std::remove((flv.substr(0, flv.size() - 4) + ".bmp").c_str());
+    // ffmpeg's flashsv gives up on blocks that do not compress (noise): no reference then.
+    const bool reference = kind != "noise";
+    const std::string theirs = scratch("ffmpeg.flv");
+    const auto f0 = Clock::now();
+    const int ff = reference ? shell("taskset -c " + firstCpu() +
+                                     " ffmpeg -v error -y -threads 1 -f rawvideo " +
+                                     "-pix_fmt bgr24 -s " + std::to_string(ow) + "x" +
+                                     std::to_string(oh) + " -r 10 -i " + raw + " -i " + wav +
+                                     " -shortest -c:v flashsv -c:a adpcm_swf -ar 22050 " + theirs)
+                             : 0;
+    const double ffmpeg = seconds(f0, Clock::now());
+    std::remove(raw.c_str());
+    std::remove(theirs.c_str());
+    if (!ours || ff != 0) {
+        std::fprintf(stderr, "%s run failed\n", kind.c_str());
+        return;
+    }
+    if (!reference) {
+        std::printf(
+            "%dx%d -> %dx%d %s, %d frames with sound, output phase: 1 thread %.1f "
+            "frames/s (%.2f s), 2 threads %.1f frames/s (%.2f s), speed-up %.2fx\n",
+            sw, sh, ow, oh, kind.c_str(), frames, frames / one, one, frames / two, two, one / two);
+        return;
+    }
+    std::printf("%dx%d -> %dx%d %s (every block changes), %d frames with sound, output phase:\n",
+                sw, sh, ow, oh, kind.c_str(), frames);
+    std::printf("  pemlo 1 thread  %7.1f frames/s (%.2f s)\n", frames / one, one);
+    std::printf("  pemlo 2 threads %7.1f frames/s (%.2f s)\n", frames / two, two);
+    std::printf("  ffmpeg flashsv+adpcm_swf, one thread %7.1f frames/s (%.2f s)\n", frames / ffmpeg,
+                ffmpeg);
+    std::printf("  pemlo/ffmpeg time: 1 thread %.2f, 2 threads %.2f; 2 threads speed-up %.2fx\n",
+                one / ffmpeg, two / ffmpeg, one / two);
+}
+
+// The whole job from the same raw screen frames on disk: pemlo-replay (spools, then the
+// output phase) with one thread on one processor and with two threads, against ffmpeg
+// on one thread doing crop + area scaling + flashsv.
+void wholeJob(const std::string& kind, int sw, int sh, int ow, int oh, int frames) {
+    const std::string raw = scratch("screen.bgra");
+    if (!writeScreens(kind, sw, sh, frames, raw)) {
+        std::fprintf(stderr, "cannot write %s\n", raw.c_str());
+        return;
+    }
     const std::string size = std::to_string(sw) + "x" + std::to_string(sh);
-    const std::string flv = scratch("whole_ours.flv");
     const std::string theirs = scratch("whole_ffmpeg.flv");
-    // Read once so that both start from the page cache.
+    // Read once so that every run starts from the page cache.
     shell("cat " + raw + " > /dev/null");
-    const auto o0 = Clock::now();
-    const int ours = shell(cpu + PEMLO_REPLAY_BIN + " --screen " + size + " --frames " + raw +
-                           " --fps 10 --capture 0,0," + std::to_string(sw) + "," +
-                           std::to_string(sh) + " --output " + std::to_string(ow) + "," +
-                           std::to_string(oh) + " -o " + flv + " 2>/dev/null");
-    const double oursTime = seconds(o0, Clock::now());
+    double output1 = 0;
+    double output2 = 0;
+    const double one = runReplay(raw, sw, sh, ow, oh, 1, "", output1);
+    const double two = runReplay(raw, sw, sh, ow, oh, 2, "", output2);
     const auto f0 = Clock::now();
     const int ff =
-        shell(cpu + "ffmpeg -v error -y -threads 1 -filter_threads 1 -f rawvideo " +
+        shell("taskset -c " + firstCpu() +
+              " ffmpeg -v error -y -threads 1 -filter_threads 1 -f rawvideo " +
               "-pix_fmt bgra -s " + size + " -r 10 -i " + raw + " -vf crop=" + std::to_string(sw) +
               ":" + std::to_string(sh) + ":0:0,scale=" + std::to_string(ow) + ":" +
               std::to_string(oh) + ":flags=area -c:v flashsv " + theirs);
     const double ffmpegTime = seconds(f0, Clock::now());
     std::remove(raw.c_str());
-    std::remove(flv.c_str());
-    std::remove((flv.substr(0, flv.size() - 4) + ".bmp").c_str());
     std::remove(theirs.c_str());
-    if (ours != 0 || ff != 0) {
-        std::fprintf(stderr, "whole job failed (pemlo %d, ffmpeg %d)\n", ours, ff);
+    if (one < 0 || two < 0 || ff != 0) {
+        std::fprintf(stderr, "whole job failed (ffmpeg %d)\n", ff);
         return;
     }
-    std::printf("whole job %dx%d -> %dx%d screen-like, %d frames, one CPU each:\n", sw, sh, ow, oh,
-                frames);
+    std::printf("whole job %dx%d -> %dx%d %s, %d frames:\n", sw, sh, ow, oh, kind.c_str(), frames);
     std::printf(
-        "  pemlo-replay (spools + output phase) %.2f s | ffmpeg crop+area+flashsv %.2f s | "
-        "pemlo/ffmpeg time %.2f\n",
-        oursTime, ffmpegTime, oursTime / ffmpegTime);
+        "  ffmpeg crop+area+flashsv, one thread on one CPU %.2f s\n"
+        "  pemlo-replay 1 thread on one CPU  %.2f s (output phase %.2f s)  pemlo/ffmpeg %.2f\n"
+        "  pemlo-replay 2 threads            %.2f s (output phase %.2f s)  pemlo/ffmpeg %.2f\n",
+        ffmpegTime, one, output1, one / ffmpegTime, two, output2, two / ffmpegTime);
 }
 
 }  // namespace
@@ -415,11 +484,19 @@ int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 600;
     const int wholeFrames = argc > 2 ? std::max(10, std::atoi(argv[2])) : 150;
     std::printf("timings are noisy on a shared machine; compare the ratios of one run\n");
-    wholeJob(1920, 1080, 1280, 720, wholeFrames);
-    wholeJob(3840, 2160, 1920, 1080, std::max(10, wholeFrames / 2));
-    bench(1920, 1080, 1280, 720, frames);
-    bench(1024, 768, 640, 480, frames);
-    changing(1024, 768, 1024, 768, frames / 2);
-    changing(1920, 1080, 1280, 720, frames / 4);
+    const std::string only = argc > 3 ? argv[3] : "";
+    if (only.empty() || only == "whole") {
+        wholeJob("scene", 1920, 1080, 1280, 720, wholeFrames);
+        wholeJob("testsrc2", 1920, 1080, 1280, 720, std::max(10, wholeFrames * 2 / 3));
+        wholeJob("scene", 3840, 2160, 1920, 1080, std::max(10, wholeFrames / 2));
+    }
+    if (only.empty() || only == "scene") {
+        bench(1920, 1080, 1280, 720, frames);
+        bench(1024, 768, 640, 480, frames);
+    }
+    if (only.empty() || only == "changing") {
+        changing("testsrc2", 1920, 1080, 1280, 720, frames / 6);
+        changing("noise", 1280, 720, 1280, 720, frames / 6);
+    }
     return 0;
 }

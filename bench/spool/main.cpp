@@ -12,23 +12,47 @@
 // frames differ in every pixel. Read-back is the output phase's side: reading and
 // inflating every frame's tiles.
 //
+// The program's spool also keeps its index on disk (a record with a crc32 over it and
+// the frame's blocks after each frame): that durable tick is measured on the same frames
+// next to the tick with the index in memory only, the two taking turns. The program
+// flushes the spools to the disk every 2 s from a thread of its own, not in the tick;
+// the flush of kFlushEveryTicks ticks (2 s at 10 frames per second) is timed on its own.
+//
 //   pemlo_bench_spool [frames] [folder for the spool file]
+//   pemlo_bench_spool paced [seconds] [folder]
+//
+// paced: a recording driven by a real 100 ms timer for the given time (60 s by
+// default) at 1920 x 1080 and 3840 x 2160, fully changing and screen-like, as the
+// program ticks: the tick grabs and packs on this thread and the spool workers
+// compress and append (one per processor), next to the former tick that did all of it
+// on this thread, in the same run. The timer behaves like a window timer: a tick that
+// falls due while the thread is busy comes as soon as it is free, and further ones due
+// meanwhile are lost. Figures: frames recorded per second, this thread's time per tick,
+// late ticks, and the peak memory of the case (each case runs in a process of its
+// own, its prepared frames left out).
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <zlib.h>
 
 #include "capture/frame_spool.h"
+#include "capture/spool_workers.h"
 
 namespace {
+
+constexpr int kFlushEveryTicks = 20;
 
 using Clock = std::chrono::steady_clock;
 
@@ -256,9 +280,16 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
     pemlo::FrameSpool spool;
     const pemlo::CaptureArea area{0, 0, int32_t(sc.width), int32_t(sc.height)};
     FormerSpool former(folder + "/pemlo_bench_spool_former.dat");
+    // The program's spool: kept files, the index on disk, flushed now and then.
+    PreparedScreen durableScreen(sc);
+    durableScreen.cursor = screen.cursor;
+    pemlo::FrameSpool durable;
+    const std::string durableFolder = folder + "/pemlo_bench_spool_durable";
     if (!former.ok() ||
         !pemlo::spoolOpenFile(
-            spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_spool.dat"), area)) {
+            spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_spool.dat"), area) ||
+        !pemlo::makeFolder(durableFolder) ||
+        !pemlo::spoolOpen(durable, durableScreen, area, durableFolder, "bench")) {
         std::fprintf(stderr, "cannot create the spool files in %s\n", folder.c_str());
         return false;
     }
@@ -266,18 +297,36 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
     std::vector<double> cpu;
     std::vector<double> formerWall;
     std::vector<double> formerCpu;
+    std::vector<double> durableWall;
+    std::vector<double> durableCpu;
+    std::vector<double> flushWall;
     for (int i = 0; i < frames; ++i) {
         screen.frame = next(i);
-        auto t0 = Clock::now();
-        double c0 = cpuMs();
-        if (!pemlo::spoolRecordFrame(spool)) {
+        durableScreen.frame = screen.frame;
+        // The two spools take turns going first, so that neither finds the frame warmer
+        // in the caches than the other does.
+        auto tick = [&](pemlo::FrameSpool& which, std::vector<double>& w, std::vector<double>& c) {
+            const auto start = Clock::now();
+            const double cpuStart = cpuMs();
+            const int ok = pemlo::spoolRecordFrame(which);
+            w.push_back(ms(Clock::now() - start));
+            c.push_back(cpuMs() - cpuStart);
+            return ok == 1;
+        };
+        const bool ok = i % 2 == 0
+                            ? tick(spool, wall, cpu) && tick(durable, durableWall, durableCpu)
+                            : tick(durable, durableWall, durableCpu) && tick(spool, wall, cpu);
+        if (!ok) {
             std::fprintf(stderr, "recording failed at frame %d\n", i);
             return false;
         }
-        wall.push_back(ms(Clock::now() - t0));
-        cpu.push_back(cpuMs() - c0);
-        t0 = Clock::now();
-        c0 = cpuMs();
+        if ((i + 1) % kFlushEveryTicks == 0) {
+            const auto f0 = Clock::now();
+            pemlo::spoolFlush(durable);
+            flushWall.push_back(ms(Clock::now() - f0));
+        }
+        const auto t0 = Clock::now();
+        const double c0 = cpuMs();
         former.tick(*screen.frame, screen.cursor);
         formerWall.push_back(ms(Clock::now() - t0));
         formerCpu.push_back(cpuMs() - c0);
@@ -302,6 +351,10 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
     }
     const double readMs = ms(Clock::now() - r0);
     pemlo::captureRelease(spool);
+    pemlo::captureRelease(durable);
+    pemlo::deleteFile(durableFolder + "/" + pemlo::kFrameSpoolName);
+    pemlo::deleteFile(durableFolder + "/" + pemlo::kFrameIndexName);
+    pemlo::removeFolder(durableFolder);
 
     std::printf(
         "%ux%u %-14s tick, wall: median %7.2f ms p95 %7.2f | former %7.2f p95 %7.2f | "
@@ -313,6 +366,17 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
         "ratio of medians %.3f\n",
         sc.width, sc.height, content, median(cpu), p95(cpu), median(formerCpu), p95(formerCpu),
         median(cpu) / median(formerCpu));
+    const double flushMedian = flushWall.empty() ? 0.0 : median(flushWall);
+    std::printf(
+        "%ux%u %-14s durable tick (index on disk), wall: median %7.2f ms, CPU %7.2f | "
+        "ratio to the in-memory index: wall %.3f, CPU %.3f\n",
+        sc.width, sc.height, content, median(durableWall), median(durableCpu),
+        median(durableWall) / median(wall), median(durableCpu) / median(cpu));
+    std::printf(
+        "%ux%u %-14s flush of %d ticks (off the tick, on its own thread): median %7.2f ms "
+        "max %7.2f\n",
+        sc.width, sc.height, content, kFlushEveryTicks, flushMedian,
+        flushWall.empty() ? 0.0 : *std::max_element(flushWall.begin(), flushWall.end()));
     std::printf(
         "%ux%u %-14s spooled %9.1f KB per frame (former %9.1f KB) | read-back %.1f "
         "frames/s\n",
@@ -324,7 +388,144 @@ bool run(const Screen& sc, const char* content, int frames, const std::string& f
 
 }  // namespace
 
+// Resident memory figures of this process in kB ("VmRSS", "VmHWM").
+long statusKb(const char* field) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    long kb = -1;
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, field, std::strlen(field)) == 0) {
+            kb = std::atol(line + std::strlen(field) + 1);
+        }
+    }
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    return kb;
+}
+
+// One paced case: `pipelined` ticks through the spool workers, otherwise the whole
+// tick on this thread.
+void paced(const Screen& sc, const char* content, bool pipelined, double seconds,
+           const std::string& folder,
+           const std::function<const std::vector<unsigned char>*(int)>& next) {
+    PreparedScreen screen(sc);
+    pemlo::FrameSpool spool;
+    const pemlo::CaptureArea area{0, 0, int32_t(sc.width), int32_t(sc.height)};
+    if (!pemlo::spoolOpenFile(
+            spool, screen, pemlo::createTemporaryFile(folder + "/pemlo_bench_paced.dat"), area)) {
+        std::fprintf(stderr, "cannot create the spool file in %s\n", folder.c_str());
+        return;
+    }
+    pemlo::SpoolWorkers workers;
+    if (pipelined && !workers.start(spool, 0, pemlo::kSpoolQueueBytes, 100)) {
+        std::fprintf(stderr, "no worker threads\n");
+        return;
+    }
+    screen.frame = next(0);
+    const long baseKb = statusKb("VmRSS:");
+    std::vector<double> tickMs;
+    std::vector<double> grabMs;  // the ticks that grabbed a frame
+    const auto start = Clock::now();
+    const auto period = std::chrono::milliseconds(100);
+    auto due = start + period;
+    int ticks = 0;
+    int recorded = 0;
+    int late = 0;
+    while (due <= start + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(seconds))) {
+        std::this_thread::sleep_until(due);
+        const auto t0 = Clock::now();
+        const auto nowMs = uint32_t(ms(t0 - start));
+        bool ok = true;
+        if (pipelined) {
+            const pemlo::TickResult r = workers.tick(nowMs);
+            ok = r != pemlo::TickResult::failed;
+            recorded += r == pemlo::TickResult::recorded;
+        } else {
+            ok = pemlo::spoolRecordFrame(spool) == 1;
+            recorded += ok;
+        }
+        const auto t1 = Clock::now();
+        tickMs.push_back(ms(t1 - t0));
+        if (recorded > int(grabMs.size())) {
+            grabMs.push_back(ms(t1 - t0));
+        }
+        if (!ok) {
+            std::fprintf(stderr, "recording failed\n");
+            return;
+        }
+        ++ticks;
+        // The next frame is made ready outside the tick (a real screen changes on its own).
+        screen.frame = next(ticks);
+        // One tick due meanwhile comes at once; the others due meanwhile are lost.
+        due += period;
+        const auto now = Clock::now();
+        while (due + period <= now) {
+            due += period;
+            ++late;
+        }
+    }
+    if (pipelined) {
+        workers.finish();
+        late = int(workers.lateTicks());
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const long peakKb = statusKb("VmHWM:");
+    std::printf(
+        "%ux%u %-14s %-18s %5.2f frames/s over %.0f s | this thread per tick: median %6.2f ms "
+        "p95 %6.2f, per tick that grabbed: median %6.2f ms p95 %6.2f | late ticks %d | peak "
+        "memory %.0f MB above the prepared frames\n",
+        sc.width, sc.height, content, pipelined ? "tick + workers" : "whole tick (former)",
+        recorded / elapsed, elapsed, median(tickMs), p95(tickMs), median(grabMs), p95(grabMs), late,
+        double(peakKb - baseKb) / 1024.0);
+    std::fflush(stdout);
+    pemlo::captureRelease(spool);
+}
+
+// Every paced case in a process of its own, so that each peak memory is its own.
+int pacedAll(double seconds, const std::string& folder) {
+    std::printf(
+        "paced recording, 100 ms timer, %.0f s per case, %u processors; timings are "
+        "noisy on a shared machine, compare figures of the same run\n",
+        seconds, std::thread::hardware_concurrency());
+    std::fflush(stdout);
+    for (const Screen sc : {Screen{1920, 1080}, Screen{3840, 2160}}) {
+        for (const bool changingContent : {true, false}) {
+            for (const bool pipelined : {true, false}) {
+                const pid_t child = fork();
+                if (child == 0) {
+                    if (changingContent) {
+                        std::vector<std::vector<unsigned char>> frames;
+                        for (int i = 0; i < 4; ++i) {
+                            frames.push_back(changingFrame(sc, i));
+                        }
+                        paced(sc, "fully changing", pipelined, seconds, folder,
+                              [&](int i) { return &frames[size_t(i) % frames.size()]; });
+                    } else {
+                        Desktop desktop(sc);
+                        paced(sc, "screen-like", pipelined, seconds, folder, [&](int i) {
+                            if (i > 0) {
+                                desktop.step(i);
+                            }
+                            return &desktop.image();
+                        });
+                    }
+                    std::_Exit(0);
+                }
+                int status = 0;
+                waitpid(child, &status, 0);
+            }
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "paced") {
+        return pacedAll(argc > 2 ? std::max(1.0, std::atof(argv[2])) : 60.0,
+                        argc > 3 ? argv[3] : ".");
+    }
     const int frames = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
     const std::string folder = argc > 2 ? argv[2] : ".";
     std::printf(

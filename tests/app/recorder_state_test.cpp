@@ -92,5 +92,29 @@ TEST(RecorderState, ExactlyOneTearDownAmongRacingThreads) {
     }
 }
 
+TEST(RecorderState, SpoolsStayOnlyForRecordedFramesWithoutTheirVideo) {
+    RecorderState s;
+    enterRecording(s, 0);
+    EXPECT_EQ(keepsSpools(s, 0, 0), 0);  // a start that recorded nothing
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);  // a failure, or the dialog closed, while recording
+    s.recording = 0;                     // a failed tick leaves the recording first
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);
+    enterProcessing(s);
+    EXPECT_EQ(keepsSpools(s, 3, 0), 1);  // the output phase failed or was closed
+    EXPECT_EQ(keepsSpools(s, 3, 1), 0);  // cancelled
+    enterFinished(s);
+    EXPECT_EQ(keepsSpools(s, 3, 0), 0);  // the video is made
+}
+
+TEST(RecorderState, PaceTextShowsTimeFramesAndLateTicks) {
+    char text[64];
+    paceText(text, sizeof text, 0, 0, 0);
+    EXPECT_STREQ(text, "0:00, 0 frames, 0 late");
+    paceText(text, sizeof text, 65999, 640, 3);
+    EXPECT_STREQ(text, "1:05, 640 frames, 3 late");
+    paceText(text, sizeof text, 3600000, 36000, 12);
+    EXPECT_STREQ(text, "60:00, 36000 frames, 12 late");
+}
+
 }  // namespace
 }  // namespace pemlo

@@ -1,6 +1,7 @@
 #include "capture/frame_spool.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "fake_sources.h"
@@ -597,19 +599,36 @@ TEST(SpoolLimits, OpeningWithoutAFileOrWithAnUnusableRectangleFails) {
     EXPECT_EQ(spoolRecordFrame(spool), 0);
 }
 
-TEST(SpoolFile, TheSpoolFileDisappearsWithoutBeingClosed) {
-    // The real temporary file: no name is left in the folder while it is in use.
+TEST(SpoolFile, TheSpoolAndItsIndexStayInTheirFolderUnsharedUntilDeleted) {
+    // The real files: kept on disk (a later start reads them), never shared while open.
+    const std::string folder = ::testing::TempDir() + "pemlo_spool_" + std::to_string(getpid());
+    ASSERT_TRUE(makeFolder(folder));
     FakeScreen screen(8, 4, 32);
-    FrameSpool spool;
-    ASSERT_EQ(spoolOpen(spool, screen, CaptureArea{0, 0, 8, 4}), 1);
-    ASSERT_EQ(spoolRecordFrame(spool), 1);
-    EXPECT_EQ(openFileForReading(kFrameSpoolName), nullptr);
-    SpoolFrame frame;
-    EXPECT_EQ(spoolReadFrame(spool, frame), 1);
-    ASSERT_EQ(frame.tileCount, 1u);
-    EXPECT_EQ(std::vector<unsigned char>(frame.tiles[0].pixels, frame.tiles[0].pixels + 8 * 4 * 3),
-              crop(screen.grabbed[0], 32, CaptureArea{0, 0, 8, 4}));
-    EXPECT_EQ(captureRelease(spool), 1);
+    {
+        FrameSpool spool;
+        ASSERT_EQ(spoolOpen(spool, screen, CaptureArea{0, 0, 8, 4}, folder, "about"), 1);
+        ASSERT_EQ(spoolRecordFrame(spool), 1);
+        SpoolFrame frame;
+        EXPECT_EQ(spoolReadFrame(spool, frame), 1);
+        ASSERT_EQ(frame.tileCount, 1u);
+        EXPECT_EQ(
+            std::vector<unsigned char>(frame.tiles[0].pixels, frame.tiles[0].pixels + 8 * 4 * 3),
+            crop(screen.grabbed[0], 32, CaptureArea{0, 0, 8, 4}));
+        EXPECT_EQ(captureRelease(spool), 1);
+    }
+    FrameSpool again;
+    FilePtr index = openFileForReading(folder + "/" + kFrameIndexName);
+    ASSERT_NE(index, nullptr);
+    std::string description;
+    ASSERT_EQ(spoolOpenRecorded(again, openFileForReading(folder + "/" + kFrameSpoolName), *index,
+                                100, description),
+              1);
+    EXPECT_EQ(description, "about");
+    EXPECT_EQ(spoolRecordedFrames(again), 1);
+    captureRelease(again);
+    EXPECT_TRUE(deleteFile(folder + "/" + kFrameSpoolName));
+    EXPECT_TRUE(deleteFile(folder + "/" + kFrameIndexName));
+    EXPECT_TRUE(removeFolder(folder));
 }
 
 }  // namespace

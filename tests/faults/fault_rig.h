@@ -260,9 +260,14 @@ inline RigOutcome runRig(const RigPlans& plans) {
     FlvWriter writer;
     FaultyFile flvFile(flvStore, plans.flv, out.flvLog);
     out.driverRan = true;
-    out.driverResult =
-        runOutputDriver(writer, spool, soundSpoolFile(recorder), 0, 0, kRigScreenW, kRigScreenH,
-                        kRigOutputW, kRigOutputH, flvFile, progress, 1, plans.thumbnailPath);
+    OutputJob job;
+    job.capture = CaptureArea{0, 0, kRigScreenW, kRigScreenH};
+    job.outputWidth = kRigOutputW;
+    job.outputHeight = kRigOutputH;
+    job.recordAudio = 1;
+    job.soundSpool = soundSpoolFile(recorder);
+    job.thumbnailPath = plans.thumbnailPath;
+    out.driverResult = runOutputDriver(job, spool, writer, flvFile, progress);
     out.frameSpoolReleased = spool.file == nullptr;
     out.flv = flvStore.bytes;
     out.flvOpen = flvStore.isOpen();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "tests/flv/flv_reader.h"
@@ -19,11 +20,18 @@ using testing::VideoFrame;
 struct Encoder {
     MemoryFile file;
     FlvWriter w;
+    ScreenVideoEncoder e;
     int width;
     int height;
-    Encoder(int wd, int ht) : width(wd), height(ht) { EXPECT_EQ(flvBegin(w, file, 0, wd, ht), 1); }
+    Encoder(int wd, int ht, BlockWorkers* workers = nullptr) : width(wd), height(ht) {
+        EXPECT_EQ(flvBegin(w, file, 0, wd, ht), 1);
+        EXPECT_EQ(videoEncoderBegin(e, wd, ht, workers), 1);
+    }
     int put(const std::vector<uint8_t>& frame, uint16_t ms = 100) {
-        return flvWriteVideoTag(w, file, frame.data(), width, height, ms);
+        return flvWriteVideoTag(w, e, file, frame.data(), width, height, ms);
+    }
+    int putChanged(const std::vector<uint8_t>& frame, const uint8_t* candidates) {
+        return flvWriteVideoTagChanged(w, e, file, frame.data(), width, height, 100, candidates);
     }
     std::vector<testing::FlvTag> tags() {
         auto all = parseFlv({file.bytes.begin(), file.bytes.end()});
@@ -254,8 +262,7 @@ TEST(ScreenVideo, CandidateBlocksGiveTheSameTagsAndAreTakenOnTrust) {
     std::vector<uint8_t> marks(12, 1);
     for (int i = 0; i < 45; ++i) {
         ASSERT_EQ(plain.put(frame), 1);
-        ASSERT_EQ(flvWriteVideoTagChanged(told.w, told.file, frame.data(), w, h, 100, marks.data()),
-                  1);
+        ASSERT_EQ(told.putChanged(frame, marks.data()), 1);
         // Change a pixel or two; mark their blocks and one more that did not change.
         std::fill(marks.begin(), marks.end(), 0);
         for (int k = 0; k < 1 + i % 2; ++k) {
@@ -275,23 +282,82 @@ TEST(ScreenVideo, CandidateBlocksGiveTheSameTagsAndAreTakenOnTrust) {
     b[0] ^= 0xFF;  // block 0
     const uint8_t none[2] = {0, 0};
     ASSERT_EQ(trusting.put(a), 1);
-    ASSERT_EQ(flvWriteVideoTagChanged(trusting.w, trusting.file, b.data(), 64, 32, 100, none), 1);
+    ASSERT_EQ(trusting.putChanged(b, none), 1);
     EXPECT_TRUE(sentBlocks(decodeVideoTag(trusting.tags()[1].data)).empty());
+}
+
+// Threads for the encoder: each runOnAll starts `count` - 1 threads beside the caller.
+class SpawnedWorkers final : public BlockWorkers {
+  public:
+    explicit SpawnedWorkers(unsigned count) : count_(count) {}
+    unsigned threadCount() const override { return count_; }
+    void runOnAll(Task task, void* context) override {
+        ++calls;
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < count_; ++i) {
+            threads.emplace_back(task, context);
+        }
+        task(context);
+        for (auto& t : threads) {
+            t.join();
+        }
+    }
+    int calls = 0;
+
+  private:
+    unsigned count_;
+};
+
+// Blocks compressed on several threads give the bytes of one thread: keyframes, inter
+// frames with a few changed blocks, candidates, and a frame so wide and tall that its
+// block rows are compressed and written in more than one window.
+TEST(ScreenVideo, ThreadsGiveTheBytesOfOneThread) {
+    struct Size {
+        int w;
+        int h;
+    };
+    for (const Size size : {Size{100, 68}, Size{1280, 720}, Size{4095, 420}}) {
+        SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h));
+        SpawnedWorkers three(3);
+        Encoder one(size.w, size.h);
+        Encoder many(size.w, size.h, &three);
+        std::mt19937 rng(5);
+        auto frame = noise(size.w, size.h, 4);
+        const int frames = size.w > 2000 ? 3 : 12;
+        for (int i = 0; i < frames; ++i) {
+            ASSERT_EQ(one.put(frame), 1);
+            ASSERT_EQ(many.put(frame), 1);
+            for (int k = 0; k < 1 + i % 5; ++k) {
+                frame[rng() % frame.size()] ^= 0x21;
+            }
+            if (i % 4 == 3) {
+                frame = noise(size.w, size.h, static_cast<unsigned>(i));
+            }
+        }
+        EXPECT_EQ(many.file.bytes, one.file.bytes);
+        EXPECT_GT(three.calls, 0);
+    }
 }
 
 TEST(ScreenVideo, RefusesAFrameOfAnotherSize) {
     Encoder e(32, 32);
     const auto frame = noise(32, 33, 8);
     const auto before = e.file.bytes.size();
-    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, frame.data(), 32, 33, 10), 0);
-    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, frame.data(), 33, 32, 10), 0);
-    EXPECT_EQ(flvWriteVideoTag(e.w, e.file, nullptr, 32, 32, 10), 0);
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.e, e.file, frame.data(), 32, 33, 10), 0);
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.e, e.file, frame.data(), 33, 32, 10), 0);
+    EXPECT_EQ(flvWriteVideoTag(e.w, e.e, e.file, nullptr, 32, 32, 10), 0);
     EXPECT_EQ(e.file.bytes.size(), before);
     EXPECT_EQ(e.put(noise(32, 32, 8)), 1);
     FlvWriter fresh;
+    ScreenVideoEncoder unset;
     MemoryFile f;
-    EXPECT_EQ(flvWriteVideoTag(fresh, f, frame.data(), 32, 32, 10), 0);
-    EXPECT_TRUE(f.bytes.empty());
+    EXPECT_EQ(flvBegin(fresh, f, 0, 32, 32), 1);
+    const auto header = f.bytes.size();
+    EXPECT_EQ(flvWriteVideoTag(fresh, unset, f, frame.data(), 32, 32, 10), 0);
+    EXPECT_EQ(f.bytes.size(), header);
+    EXPECT_EQ(videoEncoderBegin(unset, 4096, 32, nullptr), 0);
+    EXPECT_EQ(videoEncoderBegin(unset, 32, 0, nullptr), 0);
+    EXPECT_EQ(flvWriteVideoTag(fresh, unset, f, frame.data(), 32, 32, 10), 0);
 }
 
 // A 4095 x 4095 frame of noise needs more than 16,777,215 bytes of tag data: refused
@@ -305,7 +371,7 @@ TEST(ScreenVideo, TagTooBigForTheSizeFieldIsRefused) {
     EXPECT_EQ(e.put(frame), 0);
     EXPECT_EQ(e.file.bytes.size(), before);
     EXPECT_EQ(e.file.writeCalls, calls);
-    EXPECT_EQ(e.w.keyframeCounter, 0u);
+    EXPECT_TRUE(videoEncoderNextIsKeyframe(e.e));
     EXPECT_EQ(e.w.videoTimestamp, 0u);
     // A compressible frame of the same size fits.
     ASSERT_EQ(e.put(std::vector<uint8_t>(frame.size(), 0x40)), 1);

@@ -58,4 +58,32 @@ TEST(PosixFile, MissingFolderFailsCleanly) {
     EXPECT_FALSE(pemlo::deleteFile("/nonexistent-folder/x.flv"));
 }
 
+TEST(PosixFile, AKeptFileStaysInItsFolderAndASecondHandleOutlivesTheFirst) {
+    const std::string folder = scratchPath("kept");
+    ASSERT_TRUE(pemlo::makeFolder(folder));
+    EXPECT_TRUE(pemlo::makeFolder(folder));  // already there
+    const std::string path = folder + "/spool.dat";
+    pemlo::FilePtr f = pemlo::createKeptFile(path);
+    ASSERT_TRUE(f);
+    pemlo::FilePtr second = f->duplicate();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(f->write("spooled", 7), 7u);
+    EXPECT_TRUE(second->flush());
+    EXPECT_TRUE(f->close());
+    EXPECT_FALSE(f->flush());
+    EXPECT_TRUE(second->flush());
+    ASSERT_TRUE(second->seek(0));
+    char back[8] = {};
+    EXPECT_EQ(second->read(back, 7), 7);
+    EXPECT_STREQ(back, "spooled");
+    second.reset();
+    pemlo::FilePtr again = pemlo::openFileForReading(path);
+    ASSERT_TRUE(again);  // still there after both handles closed
+    again.reset();
+    EXPECT_FALSE(pemlo::removeFolder(folder));  // not empty
+    EXPECT_TRUE(pemlo::deleteFile(path));
+    EXPECT_TRUE(pemlo::removeFolder(folder));
+    EXPECT_FALSE(pemlo::makeFolder(folder + "/no/such"));
+}
+
 }  // namespace

@@ -132,6 +132,7 @@ struct DriverSetup {
     int outWidth = 160;
     int outHeight = 120;
     int recordAudio = 0;
+    unsigned threads = 0;
     std::string thumbnail = tempPath("thumb.bmp");
 };
 
@@ -174,9 +175,15 @@ struct Replay {
     void drive(const DriverSetup& s, File* soundSpool) {
         thumbnail = s.thumbnail;
         std::filesystem::remove(s.thumbnail);
-        result =
-            runOutputDriver(writer, spool, soundSpool, s.left, s.top, s.width, s.height, s.outWidth,
-                            s.outHeight, out, progress, s.recordAudio, s.thumbnail);
+        OutputJob job;
+        job.capture = CaptureArea{s.left, s.top, s.width, s.height};
+        job.outputWidth = s.outWidth;
+        job.outputHeight = s.outHeight;
+        job.recordAudio = s.recordAudio;
+        job.soundSpool = soundSpool;
+        job.thumbnailPath = s.thumbnail;
+        job.threads = s.threads;
+        result = runOutputDriver(job, spool, writer, out, progress);
         parsed = readFlvTags(out.bytes, tags, flags);
     }
     std::vector<uint32_t> timestamps(uint8_t type) const {
@@ -259,6 +266,39 @@ TEST(OutputDriver, ReplaysEveryFrameWithSoundPreviewProgressAndThumbnail) {
             ASSERT_EQ(thumb.size(), 54u + 160u * 120u * 3u);
             const Bytes& shown = run.progress.previews[frames >= 10 ? 9 : 0];
             EXPECT_TRUE(std::equal(shown.begin(), shown.end(), thumb.begin() + 54));
+        }
+    }
+}
+
+// The number of threads changes nothing in the file: frames that change everywhere,
+// sound, and a cursor, with one, two and three threads.
+TEST(OutputDriver, SameBytesWhateverTheThreadCount) {
+    Bytes first;
+    for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        Replay run;
+        run.addFrames(45);
+        run.screen.frames[3].cursor = true;
+        run.screen.frames[3].cursorX = 60;
+        run.screen.frames[3].cursorY = 50;
+        run.record(CaptureArea{0, 0, kScreenW, kScreenH});
+        run.sound.bytes = tone(5000);
+        DriverSetup setup;
+        setup.left = 0;
+        setup.top = 0;
+        setup.width = kScreenW;
+        setup.height = kScreenH;
+        setup.outWidth = 300;
+        setup.outHeight = 200;
+        setup.recordAudio = 1;
+        setup.threads = threads;
+        run.drive(setup, &run.sound);
+        ASSERT_EQ(run.result, 1);
+        ASSERT_EQ(run.timestamps(0x09).size(), 45u);
+        if (threads == 1) {
+            first = run.out.bytes;
+        } else {
+            EXPECT_EQ(run.out.bytes, first);
         }
     }
 }

@@ -112,8 +112,14 @@ Flv drive(Recording& recording, File& sound) {
     QuietProgress progress;
     const std::string thumbnail =
         ::testing::TempDir() + "pemlo_sync_" + std::to_string(::getpid()) + ".bmp";
-    flv.result = runOutputDriver(writer, recording.spool, &sound, 0, 0, kW, kH, kW, kH, out,
-                                 progress, 1, thumbnail);
+    OutputJob job;
+    job.capture = CaptureArea{0, 0, kW, kH};
+    job.outputWidth = kW;
+    job.outputHeight = kH;
+    job.recordAudio = 1;
+    job.soundSpool = &sound;
+    job.thumbnailPath = thumbnail;
+    flv.result = runOutputDriver(job, recording.spool, writer, out, progress);
     std::filesystem::remove(thumbnail);
     flv.bytes = out.bytes;
     std::vector<FlvTag> tags;

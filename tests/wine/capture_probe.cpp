@@ -124,7 +124,8 @@ int main() {
     const int screenW = GetSystemMetrics(SM_CXSCREEN);
     const int screenH = GetSystemMetrics(SM_CYSCREEN);
     const int opened =
-        pemlo::grabberOpen(grabber, spool, pattern, pemlo::CaptureArea{0, 0, screenW, screenH});
+        pemlo::grabberOpen(grabber, spool, pattern, pemlo::CaptureArea{0, 0, screenW, screenH}, ".",
+                           "capture probe");
     check(opened == 1, "grabberOpen failed");
     if (opened == 1) {
         // Each step of a recording tick on its own, so a failure names its step.
@@ -222,7 +223,11 @@ int main() {
     check(read == frames, "read " + std::to_string(read) + " frames");
     check(pemlo::spoolFrameCount(spool) == frames, "frame count");
     pemlo::captureRelease(spool);
-    check(!fileExists(pemlo::kFrameSpoolName), "spool file left after release");
+    // The spools stay on disk after release; whoever ends the recording deletes them.
+    check(!opened || (fileExists(pemlo::kFrameSpoolName) && fileExists(pemlo::kFrameIndexName)),
+          "spool or index missing after release");
+    DeleteFileA(pemlo::kFrameSpoolName);
+    DeleteFileA(pemlo::kFrameIndexName);
 
     FILE* out = std::fopen("capture_probe.txt", "w");
     if (out == nullptr) {

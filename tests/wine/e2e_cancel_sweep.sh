@@ -9,7 +9,9 @@
 #   Close after success        a whole FLV, its thumbnail and the preview page
 #   close box after success    a whole FLV and its thumbnail, no preview page
 #   main dialog closed while recording  an empty FLV, no thumbnail
-# and never a spool file. A summary line per recording and a tally at the end.
+# and no spool left, except where the recording stays without its video (the close box
+# during processing, the main dialog closed while recording): its spools are kept for
+# the next start. A summary line per recording and a tally at the end.
 #   e2e_cancel_sweep.sh <GDI-source Windows build folder> [COUNT]
 set -u
 COUNT=${2:-12}
@@ -110,7 +112,19 @@ for i in $(seq 0 $((COUNT - 1))); do
         fi
     fi
     check "$name: program ended" recorder_gone_here
-    check "$name: no spool left" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+    # A recording left without its video (the close box while processing, the main
+    # dialog closed while recording) keeps its spools for the next start; every other
+    # end deletes them. Closed right at the start, it may not have a frame yet.
+    case $kind in
+        close-open | close-early | close-middle | close-last | main-recording)
+            check "$name: the spools are kept for the next start" equals "$(kept_recordings)" 1
+            ;;
+        main-at-start)
+            check "$name: at most one recording kept" test "$(kept_recordings)" -le 1
+            ;;
+        *) check "$name: no spool left" no_recording_kept ;;
+    esac
+    forget_recordings
 
     # What happened: a click on the button while generating may still arrive after the
     # output phase succeeded; it then counts as Close. Only the last-frame moment

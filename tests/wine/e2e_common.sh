@@ -110,6 +110,35 @@ fill_area() {  # left top width height outW outH path sound
     sleep 0.3
 }
 
+# The per-user folder where the recorder keeps each recording's spools (under Wine's
+# C:\users\<user>, "AppData\Local" or "Local Settings\Application Data" by version);
+# empty before the recorder first made it.
+recordings_dir() {
+    find "$WINEPREFIX/drive_c/users" -type d -path '*/Pemlo Recorder/Recordings' 2>/dev/null |
+        head -1
+}
+# How many recordings are kept there (each a folder of spools).
+kept_recordings() {
+    local d
+    d=$(recordings_dir)
+    if [ -z "$d" ]; then
+        echo 0
+    else
+        find "$d" -mindepth 1 -maxdepth 1 | wc -l
+    fi
+}
+# Nothing kept anywhere: no recording folder, and no spool in the current folder (where
+# they were once made).
+no_recording_kept() {
+    equals "$(kept_recordings)" 0 && test ! -e temp_vid.dat -a ! -e temp_snd.dat
+}
+# Deletes the kept recordings, so that the next start asks about none.
+forget_recordings() {
+    local d
+    d=$(recordings_dir)
+    [ -z "$d" ] || rm -rf "${d:?}"/*
+}
+
 e2e_finish() {
     if [ "$E2E_FAILURES" -ne 0 ]; then
         echo "$E2E_FAILURES check(s) failed; driver log:"

@@ -3,12 +3,14 @@
 # (mounting needs root; without it the test is skipped with exit code 77).
 #  1. The output FLV goes to F:, which has room for about 4 KiB: the output phase fails,
 #     "There was an internal error while processing recorded data." shows once, the
-#     program ends, the FLV stays as far as it was written, no spool is left.
+#     program ends, the FLV stays as far as it was written, the spools are kept for the
+#     next start.
 #  2. The same, with the progress dialog's close box pressed while that message shows:
 #     still one message and one ending.
-#  3. The spools go to the full disk (the program runs in a folder on F:): the first
-#     frame cannot be spooled, "An error has occured while capturing a frame." shows
-#     once, the program ends, the FLV stays empty and no spool is left on F:.
+#  3. The spools go to the full disk (the per-user folder of recordings is moved to F:):
+#     the first frame cannot be spooled, "An error has occured while capturing a
+#     frame." shows once, the program ends, the FLV stays empty and, with no frame
+#     recorded, no spool is left on F:.
 #   e2e_diskfull.sh <GDI-source Windows build folder>
 set -u
 source "$(dirname "$0")/e2e_common.sh"
@@ -71,7 +73,8 @@ check "the FLV stays as far as it was written" test -s "$FULL/out.flv"
 check "what was written starts as an FLV" equals "$(head -c 3 "$FULL/out.flv")" "FLV"
 echo "     FLV kept: $(stat -c %s "$FULL/out.flv") bytes; disk: $(df -k --output=avail "$FULL" | tail -1) KiB free"
 check "no preview page after the failure" test -z "$(pages)"
-check "no spool left after the failure" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+check "the spools are kept after the failure" equals "$(kept_recordings)" 1
+forget_recordings
 
 # 2. The close box while the failure's message shows.
 leave_free 4
@@ -82,17 +85,17 @@ check "failure reported with the close box pressed" \
 check "still reported once" equals "${shown[1]:-}" "1"
 check "program ended after the failure and the close box" recorder_gone_here
 check "the FLV stays after the close box" test -s "$FULL/boxed.flv"
-check "no spool left after the close box" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+check "the spools are kept after the close box" equals "$(kept_recordings)" 1
+forget_recordings
 
-# 3. The spools' disk is full: the program runs in a folder on F:.
+# 3. The spools' disk is full: the folder of recordings is on F:.
 leave_free 8
 mkdir "$FULL/work"
-cd "$FULL/work" || exit 1
-rig_desktop_background "$RIG_WORK/PemloRecorder.exe" >/dev/null
-cd "$RIG_WORK" || exit 1
-drv wait-main 20000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
-xdotool key shift
-sleep 0.3
+recordings=$(recordings_dir)
+[ -n "$recordings" ] || { echo "FAIL: no folder of recordings after two recordings"; exit 1; }
+rm -rf "$recordings"
+ln -s "$FULL/work" "$recordings"
+recorder_start
 fill_area 100 100 640 480 640 480 'C:\spool.flv' 0
 drv select 124 9
 xdotool key F2
@@ -103,5 +106,5 @@ check "reported once" equals "${shown[1]:-}" "1"
 check "program ended after the spool's failure" recorder_gone_here
 check "the FLV stays empty" test -e "$WINEPREFIX/drive_c/spool.flv" -a ! -s "$WINEPREFIX/drive_c/spool.flv"
 check "no thumbnail after the spool's failure" test ! -e "$WINEPREFIX/drive_c/spool.bmp"
-check "no spool left on the full disk" test ! -e "$FULL/work/temp_vid.dat" -a ! -e "$FULL/work/temp_snd.dat"
+check "no spool left on the full disk" equals "$(find "$FULL/work" -mindepth 1 | wc -l)" 0
 e2e_finish

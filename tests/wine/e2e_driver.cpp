@@ -129,6 +129,11 @@ HWND errorBox() {
     return dialogWith("Error", 0);
 }
 
+// A Yes/No question of the program (its caption, a No button).
+HWND questionBox() {
+    return dialogWith(kCaption, IDNO);
+}
+
 int fail(const char* what) {
     std::fprintf(stderr, "e2e_driver: %s\n", what);
     return 1;
@@ -422,6 +427,34 @@ int main(int argc, char** argv) {
         EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
         std::printf("%s\n", text.c_str());
         PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    if (cmd == "question") {  // question TIMEOUT_MS yes|no: print a question's text, answer it
+        const std::string answer = argc > 3 ? argv[3] : "";
+        if (answer != "yes" && answer != "no") {
+            return fail("question: answer yes or no");
+        }
+        HWND box = waitFor(questionBox, arg(2));
+        if (!box) {
+            return fail("no question");
+        }
+        std::string text;
+        EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+        for (char& c : text) {
+            c = c == '\n' || c == '\r' ? ' ' : c;
+        }
+        std::printf("%s\n", text.c_str());
+        PostMessageA(box, WM_COMMAND, answer == "yes" ? IDYES : IDNO, 0);
+        return 0;
+    }
+    if (cmd == "no-question") {  // no-question MS: fails when a question shows meanwhile
+        for (int waited = 0; waited <= arg(2); waited += 50) {
+            enterDesktop();
+            if (questionBox()) {
+                return fail("a question is showing");
+            }
+            Sleep(50);
+        }
         return 0;
     }
     if (cmd == "no-message") {  // no-message MS: fails when an error box shows meanwhile

@@ -44,7 +44,7 @@ flv="$WINEPREFIX/drive_c/take.flv"
 bmp="$WINEPREFIX/drive_c/take.bmp"
 check "FLV written" test -s "$flv"
 check "thumbnail written" test -s "$bmp"
-check "no spool left" test ! -e temp_vid.dat -a ! -e temp_snd.dat
+check "no spool left" no_recording_kept
 check "Close published the preview page" \
     test -n "$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html -size +0)"
 

@@ -59,7 +59,7 @@ int main() {
                                 nullptr, wc.hInstance, nullptr);
 
     pemlo::WaveInDevice device;
-    if (window == nullptr || pemlo::startSoundRecording(recorder, device, window) != 1) {
+    if (window == nullptr || pemlo::startSoundRecording(recorder, device, window, ".") != 1) {
         failures.emplace_back("startSoundRecording failed (wave-in devices: " +
                               std::to_string(waveInGetNumDevs()) + ")");
     } else {
@@ -121,9 +121,14 @@ int main() {
         failures.emplace_back("no partial buffer at the stop");
     }
     pemlo::closeSoundSpool(recorder);
-    if (GetFileAttributesA(pemlo::kSoundSpoolName) != INVALID_FILE_ATTRIBUTES) {
-        failures.emplace_back("sound spool left after closing");
+    // The spool and its notes stay on disk after closing; whoever ends the recording
+    // deletes them.
+    if (GetFileAttributesA(pemlo::kSoundSpoolName) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesA(pemlo::kSoundNotesName) == INVALID_FILE_ATTRIBUTES) {
+        failures.emplace_back("sound spool or notes missing after closing");
     }
+    DeleteFileA(pemlo::kSoundSpoolName);
+    DeleteFileA(pemlo::kSoundNotesName);
 
     if (FILE* raw = std::fopen("sound_probe.raw", "wb")) {
         if (!sound.empty()) {

@@ -197,7 +197,9 @@ std::string encode(const Options& o, const std::vector<uint16_t>& durations, int
     std::vector<uint8_t> frame(frameBytes);
     pemlo::FlvWriter writer;
     size_t frames = 0;
-    if (!pemlo::flvBegin(writer, out, 0, o.width, o.height)) {
+    pemlo::ScreenVideoEncoder encoder;
+    if (!pemlo::flvBegin(writer, out, 0, o.width, o.height) ||
+        !pemlo::videoEncoderBegin(encoder, o.width, o.height, nullptr)) {
         return writeError("cannot write '" + o.output + "'");
     }
     for (;;) {
@@ -220,7 +222,7 @@ std::string encode(const Options& o, const std::vector<uint16_t>& durations, int
             }
             ms = durations[frames];
         }
-        if (!pemlo::flvWriteVideoTag(writer, out, frame.data(), o.width, o.height, ms)) {
+        if (!pemlo::flvWriteVideoTag(writer, encoder, out, frame.data(), o.width, o.height, ms)) {
             return writeError("cannot write frame " + std::to_string(frames + 1) + " to '" +
                               o.output + "'");
         }

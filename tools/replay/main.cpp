@@ -21,6 +21,7 @@
 #include "capture/memory_sound_device.h"
 #include "capture/screen_source.h"
 #include "capture/sound_recorder.h"
+#include "capture/spool_workers.h"
 #include "flv/flv_writer.h"
 #include "platform/file.h"
 #include "process/output_driver.h"
@@ -226,6 +227,16 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
     }
     const size_t frameBytes = static_cast<size_t>(o.pitch) * static_cast<size_t>(o.screenHeight);
     SpoolProgress progress(frames.framesInFile(frameBytes));
+    // The frames are grabbed here and compressed on the spool workers, as the program
+    // does; every frame is kept, so a frame waits for room instead of coming late.
+    SpoolWorkers workers;
+    if (!workers.start(spool, o.threads, kSpoolQueueBytes, 100)) {
+        return fail("cannot start the spool workers");
+    }
+    const auto spoolFailure = [&](int n) {
+        return fail(spools.reason(*spools.frames, "the frame spool") + " (frame " +
+                    std::to_string(n) + ")");
+    };
     for (int n = 1;; ++n) {
         const int got = frames.next(screen.frame, frameBytes);
         if (got == 0) {
@@ -257,15 +268,18 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
                                             : "'" + o.cursorPath + "' line " + std::to_string(n) +
                                                   " should hold 'x y' or '-'"));
         }
-        if (!spoolRecordFrame(spool)) {
-            return fail(spools.reason(*spools.frames, "the frame spool") + " (frame " +
-                        std::to_string(n) + ")");
+        workers.waitForRoom();
+        if (workers.tick(static_cast<uint32_t>(n) * 100) != TickResult::recorded) {
+            return spoolFailure(n);
         }
         screen.clockMs += duration;
         progress.frameDone(n);
     }
+    if (!workers.finish()) {
+        return spoolFailure(static_cast<int>(workers.framesRecorded()));
+    }
     progress.end();
-    if (spool.count == 0) {
+    if (spoolRecordedFrames(spool) == 0) {
         return fail("--frames: '" + o.framesPath + "' holds no frame");
     }
     return 0;
@@ -370,10 +384,15 @@ int run(int argc, char** argv) {
         "/proc/self/fd/" + std::to_string(bmpOut.descriptor());
     TerminalProgress progress;
     FlvWriter writer;
-    const int done =
-        runOutputDriver(writer, frameSpool, soundSpoolFile(recorder), o.captureLeft, o.captureTop,
-                        o.captureWidth, o.captureHeight, o.outputWidth, o.outputHeight, *output,
-                        progress, recordAudio, thumbnailByDescriptor);
+    OutputJob job;
+    job.capture = area;
+    job.outputWidth = o.outputWidth;
+    job.outputHeight = o.outputHeight;
+    job.recordAudio = recordAudio;
+    job.soundSpool = soundSpoolFile(recorder);
+    job.thumbnailPath = thumbnailByDescriptor;
+    job.threads = o.threads;
+    const int done = runOutputDriver(job, frameSpool, writer, *output, progress);
     const auto outputEnd = std::chrono::steady_clock::now();
     progress.end();
     const int32_t frameCount = spoolFrameCount(frameSpool);

@@ -102,6 +102,12 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
             haveOutput = true;
         } else if (name == "--sound") {
             o.soundPath = value;
+        } else if (name == "--threads") {
+            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 16) {
+                error = "--threads wants a whole number of 1 to 16, not '" + value + "'";
+                return 0;
+            }
+            o.threads = static_cast<unsigned>(n[0]);
         } else if (name == "-o") {
             o.outputPath = value;
         } else {

@@ -22,22 +22,26 @@ struct Options {
     int outputHeight = 0;
     std::string soundPath;
     std::string outputPath;
-    bool help = false;  // --help or -h: print kHelp, nothing else
+    unsigned threads = 0;  // threads of the output phase; 0: one per processor
+    bool help = false;     // --help or -h: print kHelp, nothing else
 };
 
 inline constexpr const char* kUsage =
     "usage: pemlo-replay --screen WxH --frames FILE [--pitch BYTES] (--fps N | --durations "
-    "FILE) [--cursor FILE] --capture L,T,W,H --output W,H [--sound FILE] -o OUT.flv";
+    "FILE) [--cursor FILE] --capture L,T,W,H --output W,H [--sound FILE] [--threads N] -o OUT.flv";
 
 // The whole usage, for --help.
 inline constexpr const char* kHelp =
     "usage: pemlo-replay --screen WxH --frames FILE [--pitch BYTES] (--fps N | --durations FILE)\n"
-    "                    [--cursor FILE] --capture L,T,W,H --output W,H [--sound FILE] -o OUT.flv\n"
+    "                    [--cursor FILE] --capture L,T,W,H --output W,H [--sound FILE]\n"
+    "                    [--threads N] -o OUT.flv\n"
     "\n"
     "Records whole-screen BGRA frames (rows top-down; FILE or - for standard input) through\n"
     "the frame and sound spools and writes OUT.flv and its thumbnail OUT.bmp as the program\n"
     "does. --fps 1 to 10, or --durations with one duration in milliseconds per line;\n"
     "--cursor: one 'x y' or '-' per line; --sound: 22,050 Hz mono 16-bit, raw or WAV.\n"
+    "--threads: threads of the output phase, 1 to 16 (one per processor when left out);\n"
+    "the output is the same whatever the count.\n"
     "\n"
     "What is left on disk:\n"
     "  success: OUT.flv and OUT.bmp, each replacing any file of that name.\n"

@@ -53,6 +53,8 @@ Recording writeRecording(const std::string& path, const std::vector<int16_t>& sa
     }
     FlvWriter writer;
     EXPECT_EQ(flvBegin(writer, *file, 1, 16, 16), 1);
+    ScreenVideoEncoder encoder;
+    EXPECT_EQ(videoEncoderBegin(encoder, 16, 16, nullptr), 1);
     AudioPacer pacer;
     AudioPackets packets;
     int endOfSound = 0;
@@ -60,7 +62,7 @@ Recording writeRecording(const std::string& path, const std::vector<int16_t>& sa
     size_t offset = 0;
     for (int n = 0; n < frames; ++n) {
         frame[static_cast<size_t>(n) % frame.size()] ^= 0x55;
-        EXPECT_EQ(flvWriteVideoTag(writer, *file, frame.data(), 16, 16, frameMs), 1);
+        EXPECT_EQ(flvWriteVideoTag(writer, encoder, *file, frame.data(), 16, 16, frameMs), 1);
         if (endOfSound) {
             continue;
         }

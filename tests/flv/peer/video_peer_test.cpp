@@ -65,13 +65,15 @@ void checkRoundTrip(int w, int h, int count) {
         ASSERT_TRUE(file);
         FlvWriter writer;
         ASSERT_EQ(flvBegin(writer, *file, 0, w, h), 1);
+        ScreenVideoEncoder encoder;
+        ASSERT_EQ(videoEncoderBegin(encoder, w, h, nullptr), 1);
         uint32_t t = 0;
         for (int n = 0; n < count; ++n) {
             times.push_back(t);
             const auto ms = static_cast<uint16_t>(1 + (n * 37) % 250);
-            ASSERT_EQ(
-                flvWriteVideoTag(writer, *file, frames[static_cast<size_t>(n)].data(), w, h, ms),
-                1);
+            ASSERT_EQ(flvWriteVideoTag(writer, encoder, *file,
+                                       frames[static_cast<size_t>(n)].data(), w, h, ms),
+                      1);
             t += ms;
         }
         ASSERT_EQ(flvFinish(writer, *file), 1);

@@ -1,0 +1,105 @@
+#include "app/recovery.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace pemlo {
+namespace {
+
+RecordingDescription sample() {
+    RecordingDescription d;
+    d.outputPath = "C:\\Users\\Ann\\clips=1\\take.flv";
+    d.outputId = "1a2b3c4d-00000000000004d2";
+    d.startedAt = "2026-12-07 23:14:05";
+    d.captureLeft = 10;
+    d.captureTop = 20;
+    d.captureWidth = 320;
+    d.captureHeight = 240;
+    d.screenWidth = 1024;
+    d.screenHeight = 768;
+    d.outputWidth = 160;
+    d.outputHeight = 120;
+    d.framesPerSecond = 10;
+    d.recordAudio = 1;
+    return d;
+}
+
+TEST(RecordingDescription, ReadsBackWhatItWroteAndRefusesWhatCannotBeMadeIntoAVideo) {
+    RecordingDescription back;
+    ASSERT_TRUE(parseRecordingDescription(describeRecording(sample()), back));
+    EXPECT_EQ(back, sample());
+    // A field a later version adds is passed over.
+    ASSERT_TRUE(parseRecordingDescription(describeRecording(sample()) + "later=7\n", back));
+    EXPECT_EQ(back, sample());
+
+    auto refused = [](auto change) {
+        RecordingDescription d = sample();
+        change(d);
+        RecordingDescription back2;
+        return !parseRecordingDescription(describeRecording(d), back2);
+    };
+    EXPECT_TRUE(refused([](RecordingDescription& d) { d.outputPath.clear(); }));
+    EXPECT_TRUE(refused([](RecordingDescription& d) { d.outputWidth = 321; }));
+    EXPECT_TRUE(refused([](RecordingDescription& d) { d.captureHeight = 0; }));
+    EXPECT_TRUE(refused([](RecordingDescription& d) { d.framesPerSecond = 11; }));
+    EXPECT_TRUE(refused([](RecordingDescription& d) { d.recordAudio = 2; }));
+    EXPECT_FALSE(refused([](RecordingDescription& d) { d.recordAudio = 0; }));
+    // Lines missing, numbers that are not, a line without "=".
+    const std::string whole = describeRecording(sample());
+    EXPECT_FALSE(parseRecordingDescription(whole.substr(0, whole.rfind("fps=")), back));
+    std::string text = whole;
+    text.replace(text.find("size=160"), 8, "size=16x");
+    EXPECT_FALSE(parseRecordingDescription(text, back));
+    EXPECT_FALSE(parseRecordingDescription(whole + "junk\n", back));
+    EXPECT_FALSE(parseRecordingDescription("", back));
+}
+
+TEST(RecordingFolders, NamesSortByStartTimeNewestFirstAndOthersAreLeftAlone) {
+    EXPECT_EQ(recordingFolderName(2026, 12, 7, 23, 14, 5, 42, 4242), "20261207-231405-042-4242");
+    const std::vector<std::string> order =
+        recordingsNewestFirst({"20261207-231405-042-4242", "desktop.ini", "20261208-000001-000-7",
+                               "20261207-231405-042-999", "20261207-231405-042-",
+                               "2026120x-231405-042-1", "20261207-231405-043-1"});
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"20261208-000001-000-7", "20261207-231405-043-1",
+                                        "20261207-231405-042-4242", "20261207-231405-042-999"}));
+}
+
+TEST(RecoveredOutput, TheOwnPathUnlessAnotherFileIsThereThenBesideIt) {
+    std::map<std::string, OutputState> disk;
+    auto stateOf = [&disk](const std::string& path) {
+        const auto it = disk.find(path);
+        return it == disk.end() ? OutputState::Missing : it->second;
+    };
+    const std::string path = "C:\\clips.v1\\take.flv";
+    EXPECT_EQ(recoveredOutputPath(path, stateOf), path);
+    for (OutputState state : {OutputState::Empty, OutputState::Ours}) {
+        disk[path] = state;
+        EXPECT_EQ(recoveredOutputPath(path, stateOf), path);
+    }
+    disk[path] = OutputState::SomeoneElse;
+    EXPECT_EQ(recoveredOutputPath(path, stateOf), "C:\\clips.v1\\take (recovered).flv");
+    disk["C:\\clips.v1\\take (recovered).flv"] = OutputState::SomeoneElse;
+    disk["C:\\clips.v1\\take (recovered 2).flv"] = OutputState::SomeoneElse;
+    EXPECT_EQ(recoveredOutputPath(path, stateOf), "C:\\clips.v1\\take (recovered 3).flv");
+    // A name without an extension (the dot is the folder's) keeps its name whole.
+    disk["C:\\clips.v1\\take"] = OutputState::SomeoneElse;
+    EXPECT_EQ(recoveredOutputPath("C:\\clips.v1\\take", stateOf), "C:\\clips.v1\\take (recovered)");
+    // Nowhere left within the path limit.
+    const std::string longPath = "C:\\" + std::string(250, 'a') + ".flv";
+    disk[longPath] = OutputState::SomeoneElse;
+    EXPECT_EQ(recoveredOutputPath(longPath, stateOf), "");
+}
+
+TEST(RecoveryQuestions, NameTheFileTheStartAndTheWholeSecondsRecorded) {
+    const std::string q = recoveryQuestion(sample(), 8950);
+    EXPECT_NE(q.find(sample().outputPath), std::string::npos);
+    EXPECT_NE(q.find("2026-12-07 23:14:05"), std::string::npos);
+    EXPECT_NE(q.find("Recorded: 8 seconds"), std::string::npos);
+    EXPECT_NE(recoveryQuestion(sample(), 1999).find("Recorded: 1 second\n"), std::string::npos);
+    EXPECT_NE(recoveryDeleteQuestion(sample()).find(sample().outputPath), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pemlo
