@@ -3,6 +3,7 @@
 
 namespace pemlo::text {
 
+inline constexpr const char kProgramName[] = "Pemlo Recorder";
 inline constexpr const char kErrorCaption[] = "Error";
 
 // Settings

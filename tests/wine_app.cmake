@@ -9,6 +9,13 @@ if(PEMLO_WINDOWS_BIN)
     endforeach()
 endif()
 if(PEMLO_WINDOWS_BIN)
+    # A screen that changes everywhere recorded at 10 frames per second; the pace read
+    # from the status bar.
+    add_test(NAME wine_app_e2e_pace
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_pace.sh ${PEMLO_WINDOWS_BIN})
+    set_tests_properties(wine_app_e2e_pace PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
+endif()
+if(PEMLO_WINDOWS_BIN)
     # The process killed while recording and while processing; the next start's questions.
     add_test(NAME wine_app_e2e_recovery
         COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_recovery.sh ${PEMLO_WINDOWS_BIN})

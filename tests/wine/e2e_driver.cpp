@@ -87,6 +87,35 @@ std::string textOf(HWND window) {
     return text;
 }
 
+// The text of one part of another process's status bar: SB_GETTEXT fills a buffer in
+// the status bar's own process, so the buffer is made there and read back.
+std::string statusPart(HWND bar, int part) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(bar, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                 FALSE, pid);
+    if (process == nullptr) {
+        return "";
+    }
+    char text[256] = {0};
+    void* remote = VirtualAllocEx(process, nullptr, sizeof text, MEM_COMMIT, PAGE_READWRITE);
+    if (remote != nullptr) {
+        DWORD_PTR length = 0;
+        if (SendMessageTimeoutA(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(part), 0,
+                                SMTO_ABORTIFHUNG, 2000, &length) &&
+            LOWORD(length) < sizeof text &&
+            SendMessageTimeoutA(bar, SB_GETTEXTA, static_cast<WPARAM>(part),
+                                reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000,
+                                nullptr)) {
+            SIZE_T got = 0;
+            ReadProcessMemory(process, remote, text, sizeof text - 1, &got);
+        }
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return text;
+}
+
 // The text of a message box: its static controls other than the icon.
 BOOL CALLBACK collectStatic(HWND child, LPARAM param) {
     auto* out = reinterpret_cast<std::string*>(param);
@@ -391,8 +420,12 @@ int main(int argc, char** argv) {
             std::printf("\n");
             return 0;
         }
-        if (cmd == "status") {
-            std::printf("%s\n", textOf(GetDlgItem(main, 129)).c_str());
+        if (cmd == "status") {  // status [PART]: the text of a part of the status bar
+            if (argc > 2 && arg(2) > 0) {
+                std::printf("%s\n", statusPart(GetDlgItem(main, 129), arg(2)).c_str());
+            } else {
+                std::printf("%s\n", textOf(GetDlgItem(main, 129)).c_str());
+            }
             return 0;
         }
         HWND control = GetDlgItem(main, arg(2));
