@@ -1,1 +1,1 @@
-pemlo_test_dir(capture pemlo_capture)
+pemlo_test_dir(capture pemlo_capture THREADS SpoolWorkers)

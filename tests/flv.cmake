@@ -1,4 +1,4 @@
-pemlo_test_dir(flv pemlo_flv)
+pemlo_test_dir(flv pemlo_flv THREADS ScreenVideo)
 
 # Checks of our files by ffmpeg (label peer). They sit in their own program because
 # they need ffmpeg, ffprobe and espeak-ng and take longer.
