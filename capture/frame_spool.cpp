@@ -356,10 +356,9 @@ int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
     if (spool.indexFile != nullptr) {
         const auto number = static_cast<uint32_t>(spool.count);
         unsigned char bytes[kSpoolRecordBytes];
-        spoolEncodeRecord(record, number,
-                          spoolRecordCrc(record, number, cursorBlock, cursorSize, frameBlock,
-                                         frameSize),
-                          bytes);
+        spoolEncodeRecord(
+            record, number,
+            spoolRecordCrc(record, number, cursorBlock, cursorSize, frameBlock, frameSize), bytes);
         if (!writeAll(*spool.indexFile, bytes, kSpoolRecordBytes)) {
             return 0;
         }

@@ -98,18 +98,18 @@ struct FrameSpool {
     ScreenSource* source = nullptr;  // where frames come from (not owned)
     FrameRecord* index = nullptr;    // one record per frame (kept by captureRelease)
     int32_t indexCapacity = 0;
-    int32_t count = 0;    // recording: frames stored; reading: next frame to read
-    int32_t grabbed = 0;  // recording: frames grabbed (stored or on their way)
-    int32_t total = 0;    // frames in the spool, fixed by the first read
-    int reading = 0;      // 1 once the first read has begun
-    int busy = 0;         // 1 during a grab, record or read call, and for good after a failure
+    int32_t count = 0;        // recording: frames stored; reading: next frame to read
+    int32_t grabbed = 0;      // recording: frames grabbed (stored or on their way)
+    int32_t total = 0;        // frames in the spool, fixed by the first read
+    int reading = 0;          // 1 once the first read has begun
+    int busy = 0;             // 1 during a grab, record or read call, and for good after a failure
     uint32_t lastGrabMs = 0;  // the grab reading of the last frame appended
     // The capture rectangle on the screen, and its tiles.
     uint32_t left = 0;
     uint32_t top = 0;
     TileGrid grid;
-    unsigned char* previous = nullptr;  // the last grab of the rectangle, 4 bytes a pixel
-    unsigned char* changed = nullptr;   // one mark per tile
+    unsigned char* previous = nullptr;    // the last grab of the rectangle, 4 bytes a pixel
+    unsigned char* changed = nullptr;     // one mark per tile
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
     GrabbedFrame* pending = nullptr;  // spoolRecordFrame's frame, kept from tick to tick

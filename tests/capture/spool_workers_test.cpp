@@ -56,7 +56,8 @@ struct Recording {
     GatedFile* gate = nullptr;
     SpoolWorkers workers;
 
-    explicit Recording(unsigned threads, uint64_t bound = kSpoolQueueBytes, bool withIndex = false) {
+    explicit Recording(unsigned threads, uint64_t bound = kSpoolQueueBytes,
+                       bool withIndex = false) {
         auto file = std::make_unique<GatedFile>(memory);
         gate = file.get();
         FilePtr index = withIndex ? std::make_unique<GatedFile>(indexMemory) : nullptr;

@@ -123,9 +123,8 @@ int main() {
     pemlo::FrameSpool spool;
     const int screenW = GetSystemMetrics(SM_CXSCREEN);
     const int screenH = GetSystemMetrics(SM_CYSCREEN);
-    const int opened =
-        pemlo::grabberOpen(grabber, spool, pattern, pemlo::CaptureArea{0, 0, screenW, screenH}, ".",
-                           "capture probe");
+    const int opened = pemlo::grabberOpen(
+        grabber, spool, pattern, pemlo::CaptureArea{0, 0, screenW, screenH}, ".", "capture probe");
     check(opened == 1, "grabberOpen failed");
     if (opened == 1) {
         // Each step of a recording tick on its own, so a failure names its step.
