@@ -43,6 +43,8 @@ if [ -n "${s1:-}" ] && [ -n "${s2:-}" ]; then
         "$(echo "scale=1; $l2 / $s2" | bc) late ticks per second"
 fi
 
+# The stop first waits for the frames still being compressed.
+check "progress dialog opened" drv wait-progress 30000
 check "output finished" equals "$(drv wait-finished 120000)" "Close"
 drv progress-close
 check "program ended" recorder_gone
