@@ -80,8 +80,12 @@ recorder_gone_here() {
     local _ pid left=""
     for _ in $(seq 1 150); do
         left=""
+        # The recorder itself (its program is its first word), not the launchers that
+        # name it: the one that holds the virtual desktop may linger a moment longer.
         for pid in $(pgrep -f 'PemloRecorder\.exe'); do
             if [ "$(ps -o stat= -p "$pid" | cut -c1)" != Z ] &&
+                tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | head -1 |
+                grep -q 'PemloRecorder\.exe$' &&
                 tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
                 left="$left $pid"
             fi
