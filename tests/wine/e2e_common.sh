@@ -41,7 +41,9 @@ drv() {
 # Starts the recorder in the virtual desktop and waits for its main dialog.
 recorder_start() {
     rig_desktop_background ./PemloRecorder.exe >/dev/null
-    drv wait-main 20000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
+    # The first start in a new prefix can take long on a busy machine.
+    timeout 70 wine ./pemlo_e2e_driver.exe wait-main 60000 >/dev/null 2>>"$RIG_WORK/driver.log" ||
+        { echo "FAIL: the main dialog did not appear"; exit 1; }
     # The first key after start-up can be lost; send a harmless one.
     xdotool key shift
     sleep 0.3
