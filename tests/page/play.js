@@ -38,7 +38,15 @@ async function main() {
       await page.mouse.click(box.x + x, box.y + y);
     };
 
-    await page.waitForTimeout(6000);
+    // The movie asks for the recording once it has started; on a busy machine Ruffle
+    // can take many seconds to get there, so wait for that request rather than a
+    // fixed time, then let it play for a few seconds.
+    const started = Date.now();
+    while (!requests.some((r) => r.startsWith('200 ') && r.endsWith('.flv'))) {
+      if (Date.now() - started > 60000) throw new Error('the movie never fetched the recording');
+      await page.waitForTimeout(200);
+    }
+    await page.waitForTimeout(3000);
     await shot('1-playing');
     // Ruffle warns once, on the first hover, when it renders without a GPU: close it.
     const box = await player.boundingBox();
