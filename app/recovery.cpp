@@ -1,11 +1,13 @@
 #include "app/recovery.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "app/settings.h"
+#include "capture/frame_spool.h"
 
 namespace pemlo {
 namespace {
@@ -15,8 +17,8 @@ bool parseNumber(const std::string& text, int32_t& value) {
         return false;
     }
     char* end = nullptr;
-    const long parsed = std::strtol(text.c_str(), &end, 10);
-    if (end == nullptr || *end != '\0') {
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (end == nullptr || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) {
         return false;
     }
     value = static_cast<int32_t>(parsed);
@@ -52,7 +54,8 @@ bool parseRecordingDescription(const std::string& text, RecordingDescription& d)
     d = RecordingDescription{};
     std::istringstream in(text);
     std::string line;
-    int seen = 0;
+    unsigned seen = 0;  // one bit per field read
+    unsigned bit = 0;
     while (std::getline(in, line)) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos) {
@@ -85,33 +88,60 @@ bool parseRecordingDescription(const std::string& text, RecordingDescription& d)
         bool ok = true;
         if (key == "output") {
             d.outputPath = value;
+            bit = 0;
         } else if (key == "outputId") {
             d.outputId = value;
+            bit = 1;
         } else if (key == "started") {
             d.startedAt = value;
+            bit = 2;
         } else if (key == "capture") {
             ok = take(4, {&d.captureLeft, &d.captureTop, &d.captureWidth, &d.captureHeight});
+            bit = 3;
         } else if (key == "screen") {
             ok = take(2, {&d.screenWidth, &d.screenHeight});
+            bit = 4;
         } else if (key == "size") {
             ok = take(2, {&d.outputWidth, &d.outputHeight});
+            bit = 5;
         } else if (key == "fps") {
             ok = take(1, {&d.framesPerSecond});
+            bit = 6;
         } else if (key == "sound") {
             ok = take(1, {&d.recordAudio});
+            bit = 7;
         } else {
             continue;  // a later version's field
         }
-        if (!ok) {
+        // A field twice is not something this program wrote.
+        if (!ok || (seen & (1u << bit)) != 0) {
             return false;
         }
-        ++seen;
+        seen |= 1u << bit;
     }
-    return seen == 8 && !d.outputPath.empty() && d.outputPath.size() < kMaxPath &&
+    return seen == 0xFF && !d.outputPath.empty() && d.outputPath.size() < kMaxPath &&
            d.captureWidth >= 1 && d.captureHeight >= 1 && d.outputWidth >= 1 &&
            d.outputHeight >= 1 && d.outputWidth <= d.captureWidth &&
            d.outputHeight <= d.captureHeight && d.framesPerSecond >= 1 && d.framesPerSecond <= 10 &&
            (d.recordAudio == 0 || d.recordAudio == 1);
+}
+
+bool openRecoveredRecording(FrameSpool& spool, FilePtr spoolFile, File& index,
+                            RecordingDescription& description) {
+    std::string text;
+    const bool ok =
+        spoolReadDescription(index, text) == 1 && parseRecordingDescription(text, description) &&
+        spoolOpenRecorded(spool, std::move(spoolFile), index,
+                          static_cast<uint16_t>(timerPeriodMs(description.framesPerSecond)),
+                          text) == 1 &&
+        spoolRecordedFrames(spool) > 0;
+    const CaptureArea area = ok ? spoolArea(spool) : CaptureArea{};
+    if (ok && area.left == description.captureLeft && area.top == description.captureTop &&
+        area.width == description.captureWidth && area.height == description.captureHeight) {
+        return true;
+    }
+    captureRelease(spool);
+    return false;
 }
 
 std::string recordingFolderName(int year, int month, int day, int hour, int minute, int second,

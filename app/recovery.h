@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace pemlo {
+
+struct FrameSpool;
 
 // What the output phase needs besides the spools, kept in the frame index's header.
 struct RecordingDescription {
@@ -41,6 +45,15 @@ std::string describeRecording(const RecordingDescription& description);
 // (sizes of at least 1, the output no larger than the capture, 1 to 10 frames per
 // second, sound 0 or 1, a path); the recording can then not be made into a video.
 bool parseRecordingDescription(const std::string& text, RecordingDescription& description);
+
+// Opens a recording found at a start for making its video: the description from the
+// header of the frame index `index`, then every whole frame of `spoolFile`, each lasting
+// the recording's frame period (the last one's end was never noted). True when the
+// description can be made into a video, names the rectangle the index does and at least
+// one frame is whole; `spool` is then ready for reading. False otherwise, with `spool`
+// released. `index` is not kept.
+bool openRecoveredRecording(FrameSpool& spool, FilePtr spoolFile, File& index,
+                            RecordingDescription& description);
 
 // The folder name of a recording started at the given local time by process `pid`.
 std::string recordingFolderName(int year, int month, int day, int hour, int minute, int second,

@@ -222,16 +222,12 @@ int offerRecoveries(HWND dialog) {
             continue;  // another copy of the program is recording into it
         }
         FilePtr index = openFileForReading(folder + "\\" + kFrameIndexName);
-        std::string text;
         RecordingDescription d;
-        if (index == nullptr || !spoolReadDescription(*index, text) ||
-            !parseRecordingDescription(text, d) ||
-            !spoolOpenRecorded(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName), *index,
-                               static_cast<uint16_t>(timerPeriodMs(d.framesPerSecond)), text) ||
-            spoolRecordedFrames(r.spool) == 0) {
+        if (index == nullptr ||
+            !openRecoveredRecording(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName),
+                                    *index, d)) {
             // Nothing whole to make a video of.
             index.reset();
-            captureRelease(r.spool);
             deleteRecording(folder);
             continue;
         }

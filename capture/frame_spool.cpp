@@ -589,6 +589,12 @@ uint32_t spoolFirstGrabMs(const FrameSpool& spool) {
     return frames > 0 && spool.index != nullptr ? spool.index[0].grabMs : 0;
 }
 
+CaptureArea spoolArea(const FrameSpool& spool) {
+    return CaptureArea{static_cast<int32_t>(spool.left), static_cast<int32_t>(spool.top),
+                       static_cast<int32_t>(spool.grid.width),
+                       static_cast<int32_t>(spool.grid.height)};
+}
+
 int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out) {
     int ok = 1;
     for (File* file : {spool.file.get(), spool.indexFile.get()}) {

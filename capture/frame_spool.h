@@ -211,6 +211,8 @@ int32_t spoolRecordedFrames(const FrameSpool& spool);
 uint64_t spoolDurationMs(const FrameSpool& spool);
 // The clock reading of the first frame's grab (0 without frames): the video's time zero.
 uint32_t spoolFirstGrabMs(const FrameSpool& spool);
+// The rectangle of the screen the spool's frames show (empty before an open).
+CaptureArea spoolArea(const FrameSpool& spool);
 // Asks the system to put the spool and its index on the disk. 1 on success or when there
 // is nothing open, 0 when flushing failed.
 int spoolFlush(FrameSpool& spool);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+
+#include "capture/frame_spool.h"
+#include "tests/capture/fake_sources.h"
 
 namespace pemlo {
 namespace {
@@ -53,6 +57,63 @@ TEST(RecordingDescription, ReadsBackWhatItWroteAndRefusesWhatCannotBeMadeIntoAVi
     EXPECT_FALSE(parseRecordingDescription(text, back));
     EXPECT_FALSE(parseRecordingDescription(whole + "junk\n", back));
     EXPECT_FALSE(parseRecordingDescription("", back));
+    // One field twice cannot stand in for another missing, nor can a number too large
+    // for 32 bits pass as a small one.
+    const std::string noSound = whole.substr(0, whole.rfind("sound="));
+    EXPECT_FALSE(parseRecordingDescription(noSound + "fps=10\n", back));
+    EXPECT_FALSE(parseRecordingDescription(whole + "fps=10\n", back));
+    text = whole;
+    text.replace(text.find("size=160"), 8, "size=4294967456");
+    EXPECT_FALSE(parseRecordingDescription(text, back));
+}
+
+// A recording left behind is opened for its video only when its description and its
+// frames agree.
+TEST(RecoveredRecording, OpensWhenTheDescriptionAndTheFramesAgree) {
+    using testing::MemoryFile;
+    struct Case {
+        const char* name;
+        CaptureArea spoolArea;
+        int frames;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"whole", {10, 20, 320, 240}, 2, true},
+        {"no frame whole", {10, 20, 320, 240}, 0, false},
+        {"another rectangle in the index", {10, 20, 320, 200}, 2, false},
+        {"another place in the index", {0, 20, 320, 240}, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryFile spoolBytes;
+        MemoryFile indexBytes;
+        testing::FakeScreen screen(400, 300, 1600);
+        screen.times = {1000, 1100, 1200};
+        {
+            FrameSpool recording;
+            ASSERT_EQ(spoolOpenFiles(recording, screen, testing::viewOf(spoolBytes),
+                                     testing::viewOf(indexBytes), c.spoolArea,
+                                     describeRecording(sample())),
+                      1);
+            for (int i = 0; i < c.frames; ++i) {
+                ASSERT_EQ(spoolRecordFrame(recording), 1);
+            }
+            captureRelease(recording);
+        }
+        spoolBytes.open = indexBytes.open = true;
+        auto spoolFile = std::make_unique<MemoryFile>(spoolBytes);
+        FrameSpool spool;
+        RecordingDescription d;
+        EXPECT_EQ(openRecoveredRecording(spool, std::move(spoolFile), indexBytes, d), c.opens);
+        if (c.opens) {
+            EXPECT_EQ(d, sample());
+            EXPECT_EQ(spoolRecordedFrames(spool), c.frames);
+            // Every frame lasts the frame period of 10 frames a second, the last one too.
+            EXPECT_EQ(spoolDurationMs(spool), 100u * static_cast<unsigned>(c.frames));
+        }
+        SpoolFrame frame;
+        EXPECT_EQ(spoolReadFrame(spool, frame), c.opens ? 1 : 0);
+    }
 }
 
 TEST(RecordingFolders, NamesSortByStartTimeNewestFirstAndOthersAreLeftAlone) {
