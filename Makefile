@@ -86,7 +86,8 @@ fuzz: deps
 	@cmake -S . -B $(FUZZ) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPEMLO_SANITIZE=ON -DPEMLO_FUZZ=ON \
 	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-	@cmake --build $(FUZZ) -j $(JOBS) --target pemlo_fuzz_spool_reader pemlo_fuzz_page_filling
+	@cmake --build $(FUZZ) -j $(JOBS) --target pemlo_fuzz_spool_reader pemlo_fuzz_page_filling \
+	    pemlo_fuzz_recovered_recording
 	@bash tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
 
 test: native windows lint unit-tests sanitize-tests fuzz

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_bodies.h"
+#include "tests/fuzz/recovered_recording_body.h"
 
 namespace pemlo {
 namespace {
@@ -87,6 +88,46 @@ TEST_F(FuzzInputs, PageFillingKeepsItsPromisesOnEveryStoredInput) {
         const auto data = readAll(path);
         fuzz::pageFilling(data.data(), data.size());
     }
+}
+
+TEST_F(FuzzInputs, RecoveredRecordingKeepsItsPromisesOnEveryStoredInput) {
+    const auto inputs = inputsOf("recovered_recording");
+    ASSERT_GE(inputs.size(), 3u);
+    for (const fs::path& path : inputs) {
+        SCOPED_TRACE(path.string());
+        const auto data = readAll(path);
+        fuzz::recoveredRecording(data.data(), data.size());
+    }
+}
+
+// The seeds are recordings left behind as the recorder leaves them: each becomes a
+// video of its whole frames, and damage ends the readable part rather than the run.
+TEST_F(FuzzInputs, RecoveredRecordingsBecomeVideosOfTheirWholeFrames) {
+    const fs::path seeds = fs::path(PEMLO_SOURCE_DIR) / "tests/fuzz/corpus/recovered_recording";
+    const auto sound = readAll(seeds / "sound_and_cursor");
+    EXPECT_EQ(fuzz::recoveredRecording(sound.data(), sound.size()), 6);
+    const auto silent = readAll(seeds / "no_sound_some_tiles");
+    EXPECT_EQ(fuzz::recoveredRecording(silent.data(), silent.size()), 4);
+    const auto torn = readAll(seeds / "torn_last_record");
+    EXPECT_EQ(fuzz::recoveredRecording(torn.data(), torn.size()), 2);
+
+    // After the flags, the lengths of the index, the notes and the sound; the spool last.
+    const size_t indexLength = sound[1] | sound[2] << 8;
+    const size_t spoolStart =
+        7 + indexLength + (sound[3] | sound[4] << 8) + (sound[5] | sound[6] << 8);
+    auto flipped = sound;
+    flipped[spoolStart + 10] ^= 0x40;  // inside the first frame's cursor block
+    EXPECT_EQ(fuzz::recoveredRecording(flipped.data(), flipped.size()), -1);
+    flipped[0] = fuzz::kMendFrameCrcs;  // the same damage behind a matching crc32
+    EXPECT_EQ(fuzz::recoveredRecording(flipped.data(), flipped.size()), 0);
+    auto header = sound;
+    header[7 + 12] ^= 1;  // the index's rectangle moves a pixel
+    EXPECT_EQ(fuzz::recoveredRecording(header.data(), header.size()), -1);
+    header[0] = fuzz::kMendFrameCrcs;  // and no longer matches the description
+    EXPECT_EQ(fuzz::recoveredRecording(header.data(), header.size()), -1);
+    auto noSound = sound;
+    noSound[7 + indexLength] ^= 1;  // the notes' magic
+    EXPECT_EQ(fuzz::recoveredRecording(noSound.data(), noSound.size()), 6);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ seconds=${2:?seconds per target}
 shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(spool_reader page_filling)
+    targets=(spool_reader page_filling recovered_recording)
 fi
 source_dir=$(cd "$(dirname "$0")" && pwd)
 status=0
