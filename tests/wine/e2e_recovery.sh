@@ -2,9 +2,11 @@
 # End to end: the recorder's process is killed (as a crash or "End task" does) during a
 # recording or its output phase; the next start, from another folder, asks about the
 # recording before the main dialog can be used:
-#  1. killed early (1 s in) and later (4 s in): Yes makes the FLV at the recording's own
-#     path with the recorded seconds, the pattern's exact colours and the tone; Close
-#     opens the preview page and the program ends; nothing is kept.
+#  1. killed early (1 s in), just after the keyframe of frame 40 (once the status bar
+#     counts 41 frames) and just after a sound dropout (the process stopped for 1.5 s, as in
+#     e2e_sync.sh, then killed 0.8 s after it goes on): Yes makes the FLV at the
+#     recording's own path with the recorded seconds, the pattern's exact colours and the
+#     tone; Close opens the preview page and the program ends; nothing is kept.
 #  2. killed during the output phase: the same recovery makes the video again.
 #  3. killed, then the FLV replaced by another file: the video goes beside it as
 #     "NAME (recovered).flv" and the other file is left alone.
@@ -28,14 +30,18 @@ pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; 
 
 # Kills the recorder's process of this Wine prefix, as the system does for "End task";
 # not the launchers that name it (one of them may hold the virtual desktop).
-kill_recorder() {
+signal_recorder() {  # signal
     local pid
     for pid in $(pgrep -f 'PemloRecorder\.exe'); do
         if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1 | grep -q 'PemloRecorder\.exe$' &&
             tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            kill -KILL "$pid"
+            kill "-$1" "$pid"
         fi
     done
+}
+
+kill_recorder() {
+    signal_recorder KILL
     recorder_gone_here
     # The Wine server closes the killed program's files once it has noticed its end;
     # until then the spools count as in use by a recorder still running.
@@ -161,17 +167,46 @@ recover_with_yes() {  # label
     pages | xargs -r rm -f
 }
 
+# Frames recorded so far, from the status bar's "m:ss, N frames, K late".
+frames_recorded() {
+    drv status 1 | sed -n -E 's/^[0-9]+:[0-9]{2}, ([0-9]+) frames, [0-9]+ late$/\1/p'
+}
+
 # 1. Killed while recording.
-for when in 1 4; do
+for when in 1 keyframe dropout; do
     label="killed after ${when}s"
+    [ "$when" = keyframe ] && label="killed after the keyframe of frame 40"
+    [ "$when" = dropout ] && label="killed after a sound dropout"
     record_take "C:\\crash$when.flv"
-    sleep "$when"
+    if [ "$when" = keyframe ]; then
+        shown=0
+        for _ in $(seq 60); do
+            shown=$(frames_recorded)
+            [ "${shown:-0}" -ge 41 ] && break
+            sleep 0.1
+        done
+        echo "     $label: the status bar counted ${shown:-0} frames before the kill"
+    elif [ "$when" = dropout ]; then
+        sleep 2
+        signal_recorder STOP
+        sleep 1.5
+        signal_recorder CONT
+        sleep 0.8
+    else
+        sleep "$when"
+    fi
     check "$label: recording before the kill" equals "$(drv status)" "Recording..."
     kill_take
+    # No frame is grabbed while the process stands still.
+    [ "$when" = dropout ] && RECORDED_MIN=$(echo "$RECORDED_MIN - 1.5" | bc)
     check "$label: the FLV is empty after the kill" test ! -s "$WINEPREFIX/drive_c/crash$when.flv"
     check "$label: the spools are kept" equals "$(kept_recordings)" 1
     recover_with_yes "$label"
     check_video "$WINEPREFIX/drive_c/crash$when.flv" "$label"
+    if [ "$when" = keyframe ]; then
+        check "$label: the keyframe and the frames before the kill are in the video" \
+            test "$(frames_of "$WINEPREFIX/drive_c/crash$when.flv")" -ge "${shown:-41}"
+    fi
 done
 
 # 2. Killed during the output phase.
