@@ -143,6 +143,11 @@ uint64_t blockBound(uint64_t length) {
     return zlibBound > bound ? zlibBound : bound;
 }
 
+// The packed size of a frame in which every tile changed: the tile list and the pixels.
+uint64_t largestPackedSize(const TileGrid& grid) {
+    return uint64_t{grid.count()} * 4 + uint64_t{grid.width} * grid.height * 3;
+}
+
 // Finds the changed tiles of one grab and packs them into the grabbed frame; fills the
 // record's tile count and raw size. 1 on success, 0 when memory runs out.
 int packChangedTilesOf(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
@@ -374,8 +379,7 @@ int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
 }
 
 uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
-    const TileGrid& grid = spool.grid;
-    const uint64_t packed = uint64_t{grid.count()} * 4 + uint64_t{grid.width} * grid.height * 3;
+    const uint64_t packed = largestPackedSize(spool.grid);
     return packed + blockBound(packed) + kCursorBlockBound + sizeof(GrabbedFrame);
 }
 
@@ -444,11 +448,9 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     spool.count = 0;
     spool.total = 0;
     spool.reading = 0;
-    // The largest frame the writer can produce for this rectangle: every tile listed.
-    const uint64_t largestRaw =
-        uint64_t{spool.grid.count()} * 4 + uint64_t{spool.grid.width} * spool.grid.height * 3;
-    const uint64_t largestBlock =
-        compressBound(static_cast<uLong>(largestRaw)) + largestRaw / 999 + 16;
+    // The largest frame the writer can produce for this rectangle, and its block.
+    const uint64_t largestRaw = largestPackedSize(spool.grid);
+    const uint64_t largestBlock = blockBound(largestRaw);
     std::vector<unsigned char> cursor;
     std::vector<unsigned char> block;
     for (;;) {
@@ -596,22 +598,11 @@ CaptureArea spoolArea(const FrameSpool& spool) {
 }
 
 int spoolDuplicateFiles(FrameSpool& spool, std::vector<FilePtr>& out) {
-    int ok = 1;
-    for (File* file : {spool.file.get(), spool.indexFile.get()}) {
-        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
-        if (copy != nullptr) {
-            out.push_back(std::move(copy));
-        } else if (file != nullptr) {
-            ok = 0;
-        }
-    }
-    return ok;
+    return duplicateFiles({spool.file.get(), spool.indexFile.get()}, out);
 }
 
 int spoolFlush(FrameSpool& spool) {
-    const bool frames = spool.file == nullptr || spool.file->flush();
-    const bool index = spool.indexFile == nullptr || spool.indexFile->flush();
-    return frames && index ? 1 : 0;
+    return flushFiles({spool.file.get(), spool.indexFile.get()});
 }
 
 int spoolIsBusy(const FrameSpool& spool) {

@@ -191,22 +191,11 @@ int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes) {
 }
 
 int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out) {
-    int ok = 1;
-    for (File* file : {recorder.spool.get(), recorder.notesFile.get()}) {
-        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
-        if (copy != nullptr) {
-            out.push_back(std::move(copy));
-        } else if (file != nullptr) {
-            ok = 0;
-        }
-    }
-    return ok;
+    return duplicateFiles({recorder.spool.get(), recorder.notesFile.get()}, out);
 }
 
 int soundFlush(SoundRecorder& recorder) {
-    const bool spool = recorder.spool == nullptr || recorder.spool->flush();
-    const bool notes = recorder.notesFile == nullptr || recorder.notesFile->flush();
-    return spool && notes ? 1 : 0;
+    return flushFiles({recorder.spool.get(), recorder.notesFile.get()});
 }
 
 int closeSoundSpool(SoundRecorder& recorder) {

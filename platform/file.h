@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pemlo {
 
@@ -36,6 +38,33 @@ class File {
 };
 
 using FilePtr = std::unique_ptr<File>;
+
+// Second handles (File::duplicate) on each of `files` that is not null, appended to
+// `out`. 1 when every one could be duplicated.
+inline int duplicateFiles(std::initializer_list<File*> files, std::vector<FilePtr>& out) {
+    int ok = 1;
+    for (File* file : files) {
+        FilePtr copy = file == nullptr ? nullptr : file->duplicate();
+        if (copy != nullptr) {
+            out.push_back(std::move(copy));
+        } else if (file != nullptr) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
+
+// Flushes each of `files` that is not null (all of them, whatever the first ones give).
+// 1 when every one flushed.
+inline int flushFiles(std::initializer_list<File*> files) {
+    int ok = 1;
+    for (File* file : files) {
+        if (file != nullptr && !file->flush()) {
+            ok = 0;
+        }
+    }
+    return ok;
+}
 
 // Creates (or truncates) a file for reading and writing. Null on failure.
 FilePtr createFile(const std::string& path);
