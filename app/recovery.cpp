@@ -158,6 +158,12 @@ bool isRecordingFolderName(const std::string& name) {
            allDigits(name, 20, name.size() - 20);
 }
 
+uint32_t recordingFolderPid(const std::string& name) {
+    return isRecordingFolderName(name)
+               ? static_cast<uint32_t>(std::strtoul(name.c_str() + 20, nullptr, 10))
+               : 0;
+}
+
 std::vector<std::string> recordingsNewestFirst(std::vector<std::string> names) {
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](const std::string& n) { return !isRecordingFolderName(n); }),
@@ -169,8 +175,7 @@ std::vector<std::string> recordingsNewestFirst(std::vector<std::string> names) {
         if (ta != tb) {
             return ta > tb;
         }
-        return std::strtoul(a.c_str() + 20, nullptr, 10) >
-               std::strtoul(b.c_str() + 20, nullptr, 10);
+        return recordingFolderPid(a) > recordingFolderPid(b);
     });
     return names;
 }

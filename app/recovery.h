@@ -60,6 +60,8 @@ std::string recordingFolderName(int year, int month, int day, int hour, int minu
                                 int millisecond, uint32_t pid);
 // Whether a name is one recordingFolderName makes.
 bool isRecordingFolderName(const std::string& name);
+// The process id in a recording folder's name; 0 for another name.
+uint32_t recordingFolderPid(const std::string& name);
 // The recording folders among `names`, newest first.
 std::vector<std::string> recordingsNewestFirst(std::vector<std::string> names);
 

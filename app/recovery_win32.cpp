@@ -19,21 +19,32 @@ namespace {
 const char* const kRecordingFiles[] = {kFrameSpoolName, kFrameIndexName, kSoundSpoolName,
                                        kSoundNotesName};
 
-bool isFolder(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The file at `path` is open in another process (a copy of the program still
-// recording into it).
+// The file at `path` is open in another process (a copy of the program still recording
+// into it, or making its video): asking for it unshared fails while any handle is open.
 bool inUse(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         return false;
     }
     return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+bool fileMissing(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// Whether process `pid` still runs (or may: one that cannot be asked counts as running).
+bool processRunning(uint32_t pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) {
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
 }
 
 std::vector<std::string> subfolders(const std::string& root) {
@@ -211,9 +222,6 @@ int offerRecoveries(HWND dialog) {
     }
     for (const std::string& name : recordingsNewestFirst(subfolders(root))) {
         const std::string folder = root + "\\" + name;
-        if (!isFolder(folder)) {
-            continue;
-        }
         bool busy = false;
         for (const char* file : kRecordingFiles) {
             busy = busy || inUse(folder + "\\" + file);
@@ -221,10 +229,18 @@ int offerRecoveries(HWND dialog) {
         if (busy) {
             continue;  // another copy of the program is recording into it
         }
-        FilePtr index = openFileForReading(folder + "\\" + kFrameIndexName);
+        const std::string indexPath = folder + "\\" + kFrameIndexName;
+        FilePtr index = openFileForReading(indexPath);
+        if (index == nullptr) {
+            // No index: a recording that failed before writing one, unless its program is
+            // still setting it up or the file cannot be opened just now.
+            if (fileMissing(indexPath) && !processRunning(recordingFolderPid(name))) {
+                deleteRecording(folder);
+            }
+            continue;
+        }
         RecordingDescription d;
-        if (index == nullptr ||
-            !openRecoveredRecording(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName),
+        if (!openRecoveredRecording(r.spool, openFileForReading(folder + "\\" + kFrameSpoolName),
                                     *index, d)) {
             // Nothing whole to make a video of.
             index.reset();

@@ -118,6 +118,9 @@ TEST(RecoveredRecording, OpensWhenTheDescriptionAndTheFramesAgree) {
 
 TEST(RecordingFolders, NamesSortByStartTimeNewestFirstAndOthersAreLeftAlone) {
     EXPECT_EQ(recordingFolderName(2026, 12, 7, 23, 14, 5, 42, 4242), "20261207-231405-042-4242");
+    EXPECT_EQ(recordingFolderPid("20261207-231405-042-4242"), 4242u);
+    EXPECT_EQ(recordingFolderPid("20261207-231405-042-"), 0u);
+    EXPECT_EQ(recordingFolderPid("desktop.ini"), 0u);
     const std::vector<std::string> order =
         recordingsNewestFirst({"20261207-231405-042-4242", "desktop.ini", "20261208-000001-000-7",
                                "20261207-231405-042-999", "20261207-231405-042-",
