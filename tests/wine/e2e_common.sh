@@ -32,9 +32,16 @@ e2e_start() {
     # The virtual desktop comes up with a first program; the driver waits in it.
 }
 
-# One driver command; its output on standard output.
+# One driver command; its output on standard output. It is given 30 s more than the
+# longest wait it is asked for (its largest number, in milliseconds).
 drv() {
-    timeout 30 wine ./pemlo_e2e_driver.exe "$@" 2>>"$RIG_WORK/driver.log" | tr -d '\r'
+    local limit=30 arg
+    for arg in "$@"; do
+        if [[ $arg =~ ^[0-9]{1,9}$ ]] && ((10#$arg / 1000 + 30 > limit)); then
+            limit=$((10#$arg / 1000 + 30))
+        fi
+    done
+    timeout "$limit" wine ./pemlo_e2e_driver.exe "$@" 2>>"$RIG_WORK/driver.log" | tr -d '\r'
     return "${PIPESTATUS[0]}"
 }
 
@@ -42,8 +49,7 @@ drv() {
 recorder_start() {
     rig_desktop_background ./PemloRecorder.exe >/dev/null
     # The first start in a new prefix can take long on a busy machine.
-    timeout 70 wine ./pemlo_e2e_driver.exe wait-main 60000 >/dev/null 2>>"$RIG_WORK/driver.log" ||
-        { echo "FAIL: the main dialog did not appear"; exit 1; }
+    drv wait-main 60000 >/dev/null || { echo "FAIL: the main dialog did not appear"; exit 1; }
     # The first key after start-up can be lost; send a harmless one.
     xdotool key shift
     sleep 0.3
