@@ -69,11 +69,13 @@ BOOL CALLBACK searchWindowAt(HWND window, LPARAM param) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process == s->self || !IsWindowVisible(window) || IsIconic(window) ||
-        (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0 || isCloaked(window)) {
+        (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0) {
         return TRUE;
     }
+    // The cloaking question goes to the window manager: asked only of a window under
+    // the pointer.
     const RECT r = windowBounds(window);
-    if (PtInRect(&r, s->point)) {
+    if (PtInRect(&r, s->point) && !isCloaked(window)) {
         s->bounds = r;
         s->found = 1;
         return FALSE;

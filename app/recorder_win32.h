@@ -82,7 +82,8 @@ void onSettingsCommand(Recorder& r, HWND dialog, int controlId, int notification
 void chooseOutputFile(HWND dialog);
 void setControlDisabled(HWND dialog, int controlId, int disabled);
 void setStatusText(HWND dialog, const char* text);
-// The status bar's second part: the pace of the recording (empty when not recording).
+// The status bar's second part: the pace of the recording (empty until a recording
+// starts; the last pace stays after it).
 void setPaceText(HWND dialog, const char* text);
 void showError(HWND owner, const char* message);
 int validateSettings(Recorder& r, HWND dialog);

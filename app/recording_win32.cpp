@@ -114,10 +114,10 @@ void startWorker(HWND progress) {
 }
 
 // The status bar's second part while recording: time, frames and late ticks.
-void showPace(Recorder& r, HWND dialog) {
+void showPace(Recorder& r, HWND dialog, DWORD nowMs) {
     char pace[64];
-    paceText(pace, sizeof pace, GetTickCount() - r.recordingStartMs,
-             r.spoolWorkers.framesRecorded(), r.spoolWorkers.lateTicks());
+    paceText(pace, sizeof pace, nowMs - r.recordingStartMs, r.spoolWorkers.framesRecorded(),
+             r.spoolWorkers.lateTicks());
     setPaceText(dialog, pace);
 }
 
@@ -271,7 +271,7 @@ void startRecording(HWND dialog) {
         return;
     }
     r.recordingStartMs = GetTickCount();
-    showPace(r, dialog);
+    showPace(r, dialog, r.recordingStartMs);
     SetTimer(dialog, kCaptureTimer, static_cast<UINT>(periodMs), nullptr);
 }
 
@@ -280,8 +280,9 @@ void onCaptureTimer(HWND dialog) {
     if (spoolIsBusy(r.spool) || !r.state.recording) {
         return;
     }
-    if (r.spoolWorkers.tick(GetTickCount()) != TickResult::failed) {
-        showPace(r, dialog);
+    const DWORD now = GetTickCount();
+    if (r.spoolWorkers.tick(now) != TickResult::failed) {
+        showPace(r, dialog, now);
         return;
     }
     // No stop may run against the failed spool while the message shows.
