@@ -231,20 +231,11 @@ void startRecording(HWND dialog) {
     const CaptureArea area{r.settings.captureLeft, r.settings.captureTop, r.settings.captureWidth,
                            r.settings.captureHeight};
     // The spools describe the recording, so that a later start can still make its video.
-    RecordingDescription description;
-    description.outputPath = r.settings.outputPath;
+    RecordingDescription description = describeSettings(r.settings);
     description.outputId = outputId;
     description.startedAt = localTimeText();
-    description.captureLeft = area.left;
-    description.captureTop = area.top;
-    description.captureWidth = area.width;
-    description.captureHeight = area.height;
     description.screenWidth = GetSystemMetrics(SM_CXSCREEN);
     description.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    description.outputWidth = r.settings.outputWidth;
-    description.outputHeight = r.settings.outputHeight;
-    description.framesPerSecond = r.settings.framesPerSecond;
-    description.recordAudio = r.settings.recordAudio;
     r.recordingFolder = createRecordingFolder();
     if (r.recordingFolder.empty() ||
         !grabberOpen(r.grabber, r.spool, dialog, area, r.recordingFolder,

@@ -36,6 +36,32 @@ bool allDigits(const std::string& text, size_t from, size_t count) {
 
 }  // namespace
 
+RecordingDescription describeSettings(const RecordingSettings& s) {
+    RecordingDescription d;
+    d.outputPath = s.outputPath;
+    d.captureLeft = s.captureLeft;
+    d.captureTop = s.captureTop;
+    d.captureWidth = s.captureWidth;
+    d.captureHeight = s.captureHeight;
+    d.outputWidth = s.outputWidth;
+    d.outputHeight = s.outputHeight;
+    d.framesPerSecond = s.framesPerSecond;
+    d.recordAudio = s.recordAudio;
+    return d;
+}
+
+void applyDescription(const RecordingDescription& d, RecordingSettings& s) {
+    s.outputPath = d.outputPath;
+    s.captureLeft = d.captureLeft;
+    s.captureTop = d.captureTop;
+    s.captureWidth = d.captureWidth;
+    s.captureHeight = d.captureHeight;
+    s.outputWidth = d.outputWidth;
+    s.outputHeight = d.outputHeight;
+    s.framesPerSecond = d.framesPerSecond;
+    s.recordAudio = d.recordAudio;
+}
+
 std::string describeRecording(const RecordingDescription& d) {
     std::ostringstream out;
     out << "output=" << d.outputPath << "\n"

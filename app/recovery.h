@@ -19,6 +19,7 @@
 namespace pemlo {
 
 struct FrameSpool;
+struct RecordingSettings;
 
 // What the output phase needs besides the spools, kept in the frame index's header.
 struct RecordingDescription {
@@ -38,6 +39,14 @@ struct RecordingDescription {
 
     bool operator==(const RecordingDescription&) const = default;
 };
+
+// What a recording made with `settings` is: its output path, capture rectangle, output
+// size, frame rate and sound. The caller adds what identifies the output file, the
+// start time and the screen size.
+RecordingDescription describeSettings(const RecordingSettings& settings);
+// The settings a description names, for making its video (the output file itself is
+// left as it is).
+void applyDescription(const RecordingDescription& description, RecordingSettings& settings);
 
 // One "key=value" line per field.
 std::string describeRecording(const RecordingDescription& description);

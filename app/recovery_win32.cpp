@@ -114,16 +114,9 @@ int makeRecoveredVideo(Recorder& r, HWND dialog, const std::string& folder,
         return 0;
     }
     RecordingSettings& s = r.settings;
+    applyDescription(d, s);
     s.outputFile = wrapHandle(file);
     s.outputPath = path;
-    s.captureLeft = d.captureLeft;
-    s.captureTop = d.captureTop;
-    s.captureWidth = d.captureWidth;
-    s.captureHeight = d.captureHeight;
-    s.outputWidth = d.outputWidth;
-    s.outputHeight = d.outputHeight;
-    s.framesPerSecond = d.framesPerSecond;
-    s.recordAudio = d.recordAudio;
     r.thumbnailPath = thumbnailPathFor(path);
     r.recordingFolder = folder;
     if (s.recordAudio) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "app/settings.h"
 #include "capture/frame_spool.h"
 #include "tests/capture/fake_sources.h"
 
@@ -114,6 +115,17 @@ TEST(RecoveredRecording, OpensWhenTheDescriptionAndTheFramesAgree) {
         SpoolFrame frame;
         EXPECT_EQ(spoolReadFrame(spool, frame), c.opens ? 1 : 0);
     }
+}
+
+TEST(RecordingDescription, CarriesTheSettingsAVideoIsMadeWith) {
+    RecordingSettings settings;
+    applyDescription(sample(), settings);
+    RecordingDescription back = describeSettings(settings);
+    back.outputId = sample().outputId;
+    back.startedAt = sample().startedAt;
+    back.screenWidth = sample().screenWidth;
+    back.screenHeight = sample().screenHeight;
+    EXPECT_EQ(back, sample());
 }
 
 TEST(RecordingFolders, NamesSortByStartTimeNewestFirstAndOthersAreLeftAlone) {
