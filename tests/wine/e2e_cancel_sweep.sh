@@ -31,14 +31,6 @@ KINDS=(cancel-middle close-middle cancel-last button-done close-done main-record
     cancel-open cancel-early close-open close-early close-last main-at-start)
 declare -A TALLY=()
 
-pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
-
-# Frames ffmpeg decodes from an FLV; empty when it cannot read the file at all.
-decoded_frames() {
-    ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
-        -of csv=p=0 "$1" 2>/dev/null
-}
-
 # 0 when ffmpeg decodes the whole FLV without a complaint and the video timestamps
 # rise from tag to tag. (The frames keep their own timing: recorded durations vary, and
 # rounding them to the nominal frame rate would make ffmpeg itself complain.)

@@ -81,23 +81,28 @@ check() {
 
 equals() { [ "$1" = "$2" ] || { echo "     got '$1', want '$2'"; return 1; }; }
 
-# 0 when no process of the recorder is left in this test's own Wine prefix (a recorder
-# of another test running at the same time does not count), zombies aside.
+# The process ids of the recorder in this test's own Wine prefix (a recorder of another
+# test running at the same time does not count), zombies aside: the recorder itself (its
+# program is its first word), not the launchers that name it (the one that holds the
+# virtual desktop may linger a moment longer).
+recorder_pids() {
+    local pid
+    for pid in $(pgrep -f 'PemloRecorder\.exe'); do
+        if [ "$(ps -o stat= -p "$pid" | cut -c1)" != Z ] &&
+            tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | head -1 |
+            grep -q 'PemloRecorder\.exe$' &&
+            tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+        fi
+    done
+}
+
+# 0 when no process of the recorder is left in this test's own Wine prefix.
 recorder_gone() { recorder_gone_here; }
 recorder_gone_here() {
-    local _ pid left=""
+    local _ left=""
     for _ in $(seq 1 150); do
-        left=""
-        # The recorder itself (its program is its first word), not the launchers that
-        # name it: the one that holds the virtual desktop may linger a moment longer.
-        for pid in $(pgrep -f 'PemloRecorder\.exe'); do
-            if [ "$(ps -o stat= -p "$pid" | cut -c1)" != Z ] &&
-                tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | head -1 |
-                grep -q 'PemloRecorder\.exe$' &&
-                tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-                left="$left $pid"
-            fi
-        done
+        left=$(recorder_pids)
         [ -z "$left" ] && return 0
         sleep 0.2
     done
@@ -120,6 +125,15 @@ fill_area() {  # left top width height outW outH path sound
         drv click 160
     fi
     sleep 0.3
+}
+
+# The preview pages the recorder published in this prefix.
+pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
+
+# Frames ffmpeg decodes from an FLV; empty when it cannot read the file at all.
+decoded_frames() {
+    ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+        -of csv=p=0 "$1" 2>/dev/null
 }
 
 # The per-user folder where the recorder keeps each recording's spools (under Wine's

@@ -48,8 +48,6 @@ leave_free() {  # KIB
     dd if=/dev/zero of="$FULL/filler" bs=1k count=$((64 - $1)) status=none
 }
 
-pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
-
 # Records a moving pattern for two seconds, then stops.
 record_pattern() {  # path sound
     recorder_start

@@ -26,17 +26,12 @@ sox -n -r 22050 -c 1 -b 16 tone.wav synth 60 sine 1000 vol 0.6
 mkdir -p elsewhere
 cp PemloRecorder.exe elsewhere/
 
-pages() { find "$WINEPREFIX/drive_c/users" -name PemloPreview.html 2>/dev/null; }
-
 # Kills the recorder's process of this Wine prefix, as the system does for "End task";
 # not the launchers that name it (one of them may hold the virtual desktop).
 signal_recorder() {  # signal
     local pid
-    for pid in $(pgrep -f 'PemloRecorder\.exe'); do
-        if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1 | grep -q 'PemloRecorder\.exe$' &&
-            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            kill "-$1" "$pid"
-        fi
+    for pid in $(recorder_pids); do
+        kill "-$1" "$pid"
     done
 }
 
@@ -105,18 +100,13 @@ note_spool_tone() {
     echo "     the sound spool holds ${SPOOL_TONE_SECONDS} s of the tone (${hz:-0} Hz) in ${total:-0} s"
 }
 
-frames_of() {
-    ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
-        -of csv=p=0 "$1" 2>/dev/null
-}
-
 # The recovered video: decodes, has 10 frames a second for the time it recorded (between
 # RECORDED_MIN and RECORDED_MAX), the pattern's colours exactly where it rests, and the
 # tone.
 check_video() {  # flv label
     local flv=$1 label=$2 frames
     check "$label: FLV written" test -s "$flv"
-    frames=$(frames_of "$flv")
+    frames=$(decoded_frames "$flv")
     echo "     $label: $frames frames recovered; recorded for $RECORDED_MIN to $RECORDED_MAX s"
     check "$label: frames for the recorded seconds" python3 -c "
 import sys; f, lo, hi = int('${frames:-0}'), float('$RECORDED_MIN'), float('$RECORDED_MAX')
@@ -205,7 +195,7 @@ for when in 1 keyframe dropout; do
     check_video "$WINEPREFIX/drive_c/crash$when.flv" "$label"
     if [ "$when" = keyframe ]; then
         check "$label: the keyframe and the frames before the kill are in the video" \
-            test "$(frames_of "$WINEPREFIX/drive_c/crash$when.flv")" -ge "${shown:-41}"
+            test "$(decoded_frames "$WINEPREFIX/drive_c/crash$when.flv")" -ge "${shown:-41}"
     fi
 done
 

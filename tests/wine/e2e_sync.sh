@@ -27,20 +27,9 @@ sleep 1
 check "recording after F2" press_start
 began=$(date +%s.%N)
 
-# The Windows process of the recorder (not the launcher or the desktop's explorer).
-recorder_pid() {
-    local pid
-    for pid in $(pgrep -f 'PemloRecorder\.exe'); do
-        if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1 | grep -q 'PemloRecorder\.exe$' &&
-            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            echo "$pid"
-        fi
-    done
-}
-
 if [ "$stall" = stall ]; then
     sleep 30
-    pid=$(recorder_pid)
+    pid=$(recorder_pids)
     check "the recorder's process found" test -n "$pid"
     # shellcheck disable=SC2086
     kill -STOP $pid
