@@ -36,11 +36,6 @@ diskfull_exit() {
 }
 trap diskfull_exit EXIT
 ln -s "$FULL" "$WINEPREFIX/dosdevices/f:"
-# The virtual desktop ends with its last program, and a recorder started while it is
-# ending lands outside it, where no key reaches it: an unseen window keeps it up.
-RIG_TIMEOUT=600 rig_desktop_background ./pemlo_e2e_driver.exe pattern -300 -300 -300 -300 \
-    600000 0 >/dev/null
-sleep 1
 
 # Empties the disk, then fills it up to its last KIB free.
 leave_free() {  # KIB
