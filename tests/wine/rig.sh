@@ -212,7 +212,9 @@ rig_desktop() {
 # Runs a Windows program inside the virtual desktop in the background (ended by
 # rig_stop at the latest); prints its pid and sets RIG_DESKTOP_PID to it. (Called in
 # $(...), only the printed pid reaches the caller; rig_stop still ends it through
-# wineserver -k.)
+# wineserver -k.) The first program started makes the desktop, and the desktop then
+# lives in that launcher's process group: when RIG_TIMEOUT ends that group, the desktop
+# and every window in it go too.
 rig_desktop_background() {
     timeout "$RIG_TIMEOUT" wine explorer "/desktop=${RIG_NAME},${RIG_SIZE}" "$@" \
         >>"$RIG_WORK/wine.log" 2>&1 &
