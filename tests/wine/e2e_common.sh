@@ -31,11 +31,10 @@ e2e_start() {
     export PEMLO_DESKTOP=$RIG_NAME
     # The virtual desktop belongs to the launcher of the program that made it: it ends
     # with that program, or when the launcher's time limit ends the launcher's process
-    # group, and every window in it goes too. An unseen window (off the screen) makes it
-    # and holds it for the whole test; nothing else starts before it is up.
-    RIG_TIMEOUT=7200 rig_desktop_background ./pemlo_e2e_driver.exe pattern -300 -300 -300 -300 \
-        7200000 0 >/dev/null
-    drv wait-window pattern 60000 >/dev/null || {
+    # group, and every window in it goes too. An unseen, idle window makes it and holds
+    # it for the whole test; nothing else starts before it is up.
+    RIG_TIMEOUT=7200 rig_desktop_background ./pemlo_e2e_driver.exe hold 7200000 >/dev/null
+    drv wait-window hold 60000 >/dev/null || {
         echo "FAIL: the virtual desktop did not come up"
         exit 1
     }

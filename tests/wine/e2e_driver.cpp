@@ -252,6 +252,29 @@ int runStill(int x, int y, int w, int h, int ms) {
     return 0;
 }
 
+// An unseen window (off the screen) that does nothing for `ms` milliseconds: it holds
+// the virtual desktop, which ends with its last program. It waits for its timer rather
+// than polling, so that it costs the tests nothing while they measure.
+int runHold(int ms) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PemloTestHold";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, wc.lpszClassName, "hold",
+                                  WS_POPUP | WS_VISIBLE, -300, -300, 80, 80, nullptr, nullptr,
+                                  wc.hInstance, nullptr);
+    if (window == nullptr || SetTimer(window, 1, static_cast<UINT>(ms), nullptr) == 0) {
+        return fail("cannot create the holding window");
+    }
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != WM_TIMER) {
+        DispatchMessageA(&msg);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
 // A borderless window of w x h pixels at (x, y) whose every pixel changes about every
 // 20 ms (shifting stripes over noise), for `ms` milliseconds: a recording of it has no
 // two frames alike, so its output phase takes a while.
@@ -322,6 +345,9 @@ int main(int argc, char** argv) {
 
     if (cmd == "pattern") {
         return runPattern(arg(2), arg(3), arg(4), arg(5), arg(6), arg(7));
+    }
+    if (cmd == "hold") {  // hold MS
+        return runHold(arg(2));
     }
     if (cmd == "still") {  // still X Y W H MS
         return runStill(arg(2), arg(3), arg(4), arg(5), arg(6));
