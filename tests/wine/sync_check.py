@@ -16,7 +16,10 @@ way, or when the mean error of the last five beeps differs from that of the firs
 more than MAX_GROWTH_MS plus what that stretch explains: the recording carries a quiet
 200 Hz tone between the beeps, and Wine's wave input has been seen to deliver it about
 0.1 % low (199.81 Hz) while its buffers keep time with the clock, which moves every
-later beep away by that share of the time that passed.
+later beep away by that share of the time that passed. That rate is the median of the
+tone's rate over each 10 s: on a busy machine a few seconds of the tone can come out
+disturbed (199.3 Hz over 10 s of a recording whose other 40 s played 199.81 Hz), and an
+average over the whole recording would then blame the device for more than it did.
 """
 import array
 import subprocess
@@ -69,8 +72,8 @@ def beep_starts(flv):
     return starts, len(samples) / RATE, bed_frequency(samples)
 
 
-def bed_frequency(samples, want=200.0):
-    """The frequency of the quiet tone between the beeps, from its zero crossings."""
+def mean_period(samples, want):
+    """The mean period of the quiet tone in these samples, from its zero crossings."""
     periods = []
     last = None
     expect = RATE / want
@@ -81,7 +84,23 @@ def bed_frequency(samples, want=200.0):
             if last is not None and 0.9 * expect < at - last < 1.1 * expect:
                 periods.append(at - last)
             last = at
-    return RATE / (sum(periods) / len(periods)) if periods else want
+    return sum(periods) / len(periods) if periods else None
+
+
+def bed_frequency(samples, want=200.0):
+    """The frequency of the quiet tone between the beeps: the median of its mean over each
+    10 s of the recording, so that a few seconds of disturbed sound (a busy machine) do not
+    move what the device does the rest of the time."""
+    step = RATE * 10
+    means = [m for m in (mean_period(samples[i:i + step], want)
+                         for i in range(0, max(len(samples) - step, 0) + 1, step))
+             if m is not None]
+    if not means:
+        return want
+    means.sort()
+    middle = len(means) // 2
+    median = means[middle] if len(means) % 2 else (means[middle - 1] + means[middle]) / 2
+    return RATE / median
 
 
 def main():
