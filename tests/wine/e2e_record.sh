@@ -58,7 +58,8 @@ check "frame count near seconds x 10" python3 -c "
 import sys; f, s = int('$frames'), float('$seconds')
 sys.exit(0 if 0.6 * s * 10 <= f <= 1.1 * s * 10 + 2 else 1)"
 
-ffmpeg -v error -i "$flv" -f rawvideo -pix_fmt bgr24 frames.raw
+ffmpeg -v error -i "$flv" -fps_mode passthrough -enc_time_base 1:1000 -f rawvideo \
+    -pix_fmt bgr24 frames.raw
 check "pattern colours where the pattern rested" python3 - <<'PY'
 import sys
 w, h = 320, 240

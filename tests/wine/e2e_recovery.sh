@@ -106,7 +106,9 @@ check_video() {  # flv label
     check "$label: frames for the recorded seconds" python3 -c "
 import sys; f, lo, hi = int('${frames:-0}'), float('$RECORDED_MIN'), float('$RECORDED_MAX')
 sys.exit(0 if 0.6 * lo * 10 - 2 <= f <= 1.1 * hi * 10 + 2 else 1)"
-    ffmpeg -v error -y -i "$flv" -f rawvideo -pix_fmt bgr24 frames.raw
+    # Each frame once, as recorded (not repeated to a constant frame rate).
+    ffmpeg -v error -y -i "$flv" -fps_mode passthrough -enc_time_base 1:1000 -f rawvideo \
+        -pix_fmt bgr24 frames.raw
     check "$label: the pattern's exact colours" python3 - <<'PY'
 import sys
 w, h = 320, 240
