@@ -155,15 +155,13 @@ bool parseRecordingDescription(const std::string& text, RecordingDescription& d)
 bool openRecoveredRecording(FrameSpool& spool, FilePtr spoolFile, File& index,
                             RecordingDescription& description) {
     std::string text;
-    const bool ok =
-        spoolReadDescription(index, text) == 1 && parseRecordingDescription(text, description) &&
+    if (spoolReadDescription(index, text) == 1 && parseRecordingDescription(text, description) &&
         spoolOpenRecorded(spool, std::move(spoolFile), index,
                           static_cast<uint16_t>(timerPeriodMs(description.framesPerSecond)),
                           text) == 1 &&
-        spoolRecordedFrames(spool) > 0;
-    const CaptureArea area = ok ? spoolArea(spool) : CaptureArea{};
-    if (ok && area.left == description.captureLeft && area.top == description.captureTop &&
-        area.width == description.captureWidth && area.height == description.captureHeight) {
+        spoolRecordedFrames(spool) > 0 &&
+        spoolArea(spool) == CaptureArea{description.captureLeft, description.captureTop,
+                                        description.captureWidth, description.captureHeight}) {
         return true;
     }
     captureRelease(spool);

@@ -121,6 +121,8 @@ struct CaptureArea {
     int32_t top = 0;
     int32_t width = 0;
     int32_t height = 0;
+
+    bool operator==(const CaptureArea&) const = default;
 };
 
 // Creates the spool file kFrameSpoolName and its index kFrameIndexName in `folder`
