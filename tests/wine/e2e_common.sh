@@ -91,8 +91,8 @@ equals() { [ "$1" = "$2" ] || { echo "     got '$1', want '$2'"; return 1; }; }
 
 # The process ids of the recorder in this test's own Wine prefix (a recorder of another
 # test running at the same time does not count), zombies aside: the recorder itself (its
-# program is its first word), not the launchers that name it (the one that holds the
-# virtual desktop may linger a moment longer).
+# program is its first word), not the launchers that name it (one may linger a moment
+# longer).
 recorder_pids() {
     local pid
     for pid in $(pgrep -f 'PemloRecorder\.exe'); do

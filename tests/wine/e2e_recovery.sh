@@ -22,7 +22,7 @@ mkdir -p elsewhere
 cp PemloRecorder.exe elsewhere/
 
 # Kills the recorder's process of this Wine prefix, as the system does for "End task";
-# not the launchers that name it (one of them may hold the virtual desktop).
+# not the launchers that name it.
 signal_recorder() {  # signal
     local pid
     for pid in $(recorder_pids); do
