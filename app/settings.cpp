@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "app/messages.h"
+#include "app/replace_all.h"
 
 namespace pemlo {
 
@@ -58,19 +61,26 @@ int completeFlvPath(std::string& pathText) {
 std::string thumbnailPathFor(const std::string& outputPath) {
     const size_t slash = outputPath.find_last_of("\\/");
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t nameLength = outputPath.size() - nameStart;
-    if (nameLength > 4) {
-        std::string ext = outputPath.substr(outputPath.size() - 4);
-        for (char& c : ext) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
-        if (ext == ".flv") {
-            return outputPath.substr(0, outputPath.size() - 4) + ".bmp";
-        }
+    // The file name in a heap buffer of its own, for replaceAll.
+    std::size_t length = outputPath.size() - nameStart;
+    char* name = static_cast<char*>(std::malloc(length + 1));
+    if (name == nullptr) {
+        throw std::bad_alloc();
     }
-    return outputPath + ".bmp";
+    std::memcpy(name, outputPath.data() + nameStart, length);
+    int lower = 0;
+    int upper = 0;
+    if (replaceAll(name, length, ".flv", ".bmp", &lower) != 0 ||
+        replaceAll(name, length, ".FLV", ".bmp", &upper) != 0) {
+        std::free(name);
+        throw std::bad_alloc();
+    }
+    std::string thumbnail = outputPath.substr(0, nameStart) + std::string(name, length);
+    std::free(name);
+    if (lower + upper == 0) {
+        thumbnail = outputPath + ".bmp";
+    }
+    return thumbnail;
 }
 
 int fullScreenSwitchesMode(const MainDialogSettings& dialog) {

@@ -109,8 +109,9 @@ int readNumberField(SettingsView& view, const char* fieldName, int controlId, in
 // there is no room for it within kMaxPath characters (the text is then unchanged).
 int completeFlvPath(std::string& pathText);
 
-// The thumbnail path beside an output path: a file name ending in ".flv" (any case) gets
-// ".bmp" in its place, any other name has ".bmp" appended. Folders are never changed.
+// The thumbnail path beside an output path: in the file name, every ".flv" and then every
+// ".FLV" becomes ".bmp" (case-sensitive, every occurrence); a name that holds neither gets
+// ".bmp" appended. Folder names are never changed, so the thumbnail stays beside the FLV.
 std::string thumbnailPathFor(const std::string& outputPath);
 
 // Whether a full-screen start switches the display mode: only when a mode was chosen.

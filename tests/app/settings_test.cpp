@@ -79,16 +79,20 @@ TEST(CompleteFlvPath, RefusesWhenTheSuffixWouldNotFit) {
     EXPECT_EQ(tooLong, std::string(256, 'a'));
 }
 
-TEST(ThumbnailPath, ChangesOnlyTheFileNamesExtension) {
+TEST(ThumbnailPath, ReplacesEveryFlvInTheFileNameOnly) {
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\clips.flv\\take.flv", "C:\\clips.flv\\take.bmp"},
         {"C:\\out\\take.FLV", "C:\\out\\take.bmp"},
-        {"C:\\out\\take.Flv", "C:\\out\\take.bmp"},
+        // Case-sensitive: neither ".flv" nor ".FLV", so ".bmp" is appended.
+        {"C:\\out\\take.Flv", "C:\\out\\take.Flv.bmp"},
         {"C:\\clips.flv\\take", "C:\\clips.flv\\take.bmp"},
-        {"C:\\a.flv.x\\b.flv.flv", "C:\\a.flv.x\\b.flv.bmp"},
+        // Every occurrence, wherever it stands in the name, in both passes.
+        {"C:\\out\\take.flv.old", "C:\\out\\take.bmp.old"},
+        {"C:\\a.flv.x\\a.flv.flv", "C:\\a.flv.x\\a.bmp.bmp"},
+        {"C:\\out\\a.FLV.flv", "C:\\out\\a.bmp.bmp"},
         {"/tmp/x.flv", "/tmp/x.bmp"},
-        // A name that is only the extension keeps it and gets ".bmp" after it.
-        {"C:\\out\\.flv", "C:\\out\\.flv.bmp"},
+        {"x.flv", "x.bmp"},
+        {"C:\\out\\.flv", "C:\\out\\.bmp"},
     };
     for (const auto& [flv, bmp] : cases) {
         EXPECT_EQ(thumbnailPathFor(flv), bmp) << flv;
