@@ -18,25 +18,22 @@ void appendHexByte(std::string& out, const char* prefix, unsigned value) {
     out += kHexDigits[value & 15];
 }
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '~';
+// Characters that would end the query value, start a fragment, read as an escape, turn
+// into a space, or end the HTML attribute the reference stands in.
+bool breaksQueryOrAttribute(unsigned char c) {
+    return c < 0x20 || c == 0x7F || std::strchr("&#%+\"'<>", static_cast<int>(c)) != nullptr;
 }
 
 }  // namespace
 
-std::string percentEncode(const char* text) {
+std::string encodeQueryPath(const char* text) {
     std::string out;
     for (const char* p = text; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
-        if (isUnreserved(c)) {
-            out += static_cast<char>(c);
-        } else if (c < 0x80) {
+        if (breaksQueryOrAttribute(c)) {
             appendHexByte(out, "%", c);
         } else {
-            // ISO-8859-1 character to its two UTF-8 bytes.
-            appendHexByte(out, "%", 0xC0U | (c >> 6));
-            appendHexByte(out, "%", 0x80U | (c & 0x3FU));
+            out += static_cast<char>(c);
         }
     }
     return out;
@@ -77,7 +74,7 @@ void makePreviewPageValues(PreviewPageValues& values, int outputWidth, int outpu
     values.width = number;
     std::snprintf(number, sizeof number, "%d", outputHeight);
     values.height = number;
-    values.file = percentEncode(outputPath);
+    values.file = encodeQueryPath(outputPath);
     values.escFile = escapeJavaScript(outputPath);
     values.bmp = escapeJavaScript(thumbnailPath);
 }

@@ -38,8 +38,8 @@ int writeResourceFile(int id, const char* path, const char* const* pairs, int en
 struct PreviewPageValues {
     std::string width;    // "#width#": decimal
     std::string height;   // "#height#": decimal
-    std::string file;     // "#file#": the output path, percent-encoded for a URL query
-                          // (the result holds no character special to HTML either)
+    std::string file;     // "#file#": the output path for the movie's query, as it is but
+                          // for the few characters encodeQueryPath encodes
     std::string escFile;  // "#escfile#": the output path as JavaScript string content
     std::string bmp;      // "#bmp#": the thumbnail path as JavaScript string content
 };
@@ -53,9 +53,11 @@ void makePreviewPageValues(PreviewPageValues& values, int outputWidth, int outpu
 inline constexpr int kPreviewPairEntries = 10;
 void previewPagePairs(const PreviewPageValues& values, const char* pairs[kPreviewPairEntries]);
 
-// Percent-encodes `text` for a URL query value. Bytes above 127 are taken as
-// ISO-8859-1 and encoded as UTF-8, which is how the player decodes its query.
-std::string percentEncode(const char* text);
+// The output path as the movie's query value: unchanged (backslashes, colons, spaces and
+// letters beyond ASCII included; the page is ISO-8859-1, so those bytes are its own
+// letters), except that each character that would break the query or the HTML attribute
+// around it (& # % + " ' < > and control characters) becomes %XX.
+std::string encodeQueryPath(const char* text);
 // Escapes `text` for the inside of a JavaScript string literal in a script element.
 std::string escapeJavaScript(const char* text);
 

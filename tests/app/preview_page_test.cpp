@@ -97,11 +97,14 @@ std::string between(const std::string& text, const std::string& open, const std:
 }
 
 TEST(PreviewPageEscaping, EachContextGetsItsOwnEscapes) {
-    EXPECT_EQ(pemlo::percentEncode("C:\\My Videos\\it's #1 & 100%.flv"),
-              "C%3A%5CMy%20Videos%5Cit%27s%20%231%20%26%20100%25.flv");
-    EXPECT_EQ(pemlo::percentEncode("a-b_c.d~e"), "a-b_c.d~e");
-    // ISO-8859-1 e-acute becomes its UTF-8 bytes.
-    EXPECT_EQ(pemlo::percentEncode("caf\xE9"), "caf%C3%A9");
+    // The movie's query takes the path as it is: only what would end the value, start a
+    // fragment, read as an escape or a space, or end the attribute is encoded.
+    EXPECT_EQ(pemlo::encodeQueryPath("C:\\My Videos\\it's #1 & 100%.flv"),
+              "C:\\My Videos\\it%27s %231 %26 100%25.flv");
+    EXPECT_EQ(pemlo::encodeQueryPath("C:\\e2e out\\take one.flv"), "C:\\e2e out\\take one.flv");
+    EXPECT_EQ(pemlo::encodeQueryPath("a+b\"<c>\t\x7F.flv"), "a%2Bb%22%3Cc%3E%09%7F.flv");
+    // A letter beyond ASCII stays the page's own (ISO-8859-1) byte.
+    EXPECT_EQ(pemlo::encodeQueryPath("D:\\caf\xE9\\x.flv"), "D:\\caf\xE9\\x.flv");
 
     EXPECT_EQ(pemlo::escapeJavaScript("C:\\a b\\x.flv"), "C:\\\\a b\\\\x.flv");
     EXPECT_EQ(pemlo::escapeJavaScript("'\"</script>&#%\n"),
@@ -201,11 +204,12 @@ TEST_F(PreviewPublication, FillsSizesReferenceAndEscapedPathsForAHostilePath) {
     for (const char* key : {"#width#", "#height#", "#file#", "#escfile#", "#bmp#"}) {
         EXPECT_EQ(countOf(page, key), 0) << key;
     }
-    // The movie reference: the path percent-encoded, decoding back to the same path.
+    // The movie reference: the path as it is but for the few encoded characters, decoding
+    // back to the same path.
     const std::string reference = "PemloPreview.swf?videofile=";
     EXPECT_EQ(countOf(page, reference), 2);
     const std::string query = between(page, reference, "&amp;w=640&amp;h=480\"");
-    EXPECT_EQ(query.find_first_of(" '\"&#<>\\"), std::string::npos) << query;
+    EXPECT_EQ(query.find_first_of("'\"&#<>+"), std::string::npos) << query;
     EXPECT_EQ(percentDecode(query), path);
     EXPECT_EQ(countOf(page, reference + query + "&amp;w=640&amp;h=480\""), 2);
     // The file field holds the same encoded text, safe inside its attribute.
@@ -310,7 +314,7 @@ TEST(PreviewPublicationOrder, MovieThenDataThenPageWithFivePairsThenOpenEvenAfte
         "create T\\PemloPreviewData1.js",
         "remove T\\PemloPreviewData2.js",
         "create T\\PemloPreviewData.js",
-        "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C%3A%5Cv.flv "
+        "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C:\\v.flv "
         "#escfile# C:\\\\v.flv #bmp# C:\\\\v.bmp",
         "open T\\PemloPreview.html"};
     EXPECT_EQ(platform.calls, expected);
@@ -327,7 +331,7 @@ TEST(PreviewPublicationOrder, MovieThenDataThenPageWithFivePairsThenOpenEvenAfte
     EXPECT_EQ(pemlo::publishPreviewPageWith(platform, 640, 480, "C:\\v.flv", "C:\\v.bmp"), 0);
     ASSERT_EQ(platform.calls.size(), 6U);
     EXPECT_EQ(platform.calls[4],
-              "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C%3A%5Cv.flv "
+              "400 T\\PemloPreview.html 10 #width# 640 #height# 480 #file# C:\\v.flv "
               "#escfile# C:\\\\v.flv #bmp# ");
     EXPECT_EQ(platform.calls[5], "open T\\PemloPreview.html");
 

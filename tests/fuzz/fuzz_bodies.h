@@ -263,10 +263,22 @@ inline int pageFilling(const uint8_t* data, size_t size) {
         check(v->find_first_of("\"'<>&#\r\n") == std::string::npos,
               "no escaped value can end its string, tag or placeholder");
     }
-    for (unsigned char c : values.file) {
-        check(std::isalnum(c) != 0 || std::strchr("-_.~%", c) != nullptr,
-              "the percent-encoded path holds only URL-safe bytes");
+    std::string decoded;
+    for (std::size_t i = 0; i < values.file.size(); ++i) {
+        const auto c = static_cast<unsigned char>(values.file[i]);
+        check(c >= 0x20 && c != 0x7F && c != '+', "the query path holds no control or plus");
+        if (c == '%') {
+            if (values.file.size() - i <= 2) {
+                check(false, "an escape is whole");
+                break;
+            }
+            decoded += static_cast<char>(std::stoi(values.file.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += static_cast<char>(c);
+        }
     }
+    check(decoded == path, "the query path decodes back to the path");
 
     const char* pairs[kPreviewPairEntries];
     previewPagePairs(values, pairs);

@@ -30,7 +30,7 @@ fi
 expect_in_page() {
     if grep -qF -- "$1" PemloPreview.html; then echo "ok   page has $1"; else echo "FAIL page lacks $1"; status=1; fi
 }
-expect_in_page 'PemloPreview.swf?videofile=C%3A%5CMy%20Videos%5Cit%27s%20%231%20%26%20100%25.flv&amp;w=640&amp;h=480'
+expect_in_page 'PemloPreview.swf?videofile=C:\My Videos\it%27s %231 %26 100%25.flv&amp;w=640&amp;h=480'
 expect_in_page "'Your recording: C:\\\\My Videos\\\\it\\x27s \\x231 \\x26 100\\x25.flv'"
 expect_in_page 'width="640" height="480"'
 if [ "$(grep -c $'\r$' PemloPreview.html)" = "$(wc -l <PemloPreview.html)" ]; then

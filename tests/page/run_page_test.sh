@@ -38,9 +38,11 @@ fi
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/ruffle"
 # A second page, as published for a recording saved under an absolute Windows path.
 mkdir -p "$work/site/windows"
-# That FLV is not on this machine: the page is written without the data (status 1).
-"$publish" "$work/site/windows" "$width" "$height" 'C:\My Videos\it'"'"'s #1 100%.flv' \
-  'C:\My Videos\it'"'"'s #1 100%.bmp' "$resources/preview_page_crlf.html" \
+# A Windows path as the program passes it (ANSI, e-acute as one byte), with '#', '&', '%',
+# a quote and spaces. That FLV is not on this machine: the page is written without the
+# data (status 1).
+"$publish" "$work/site/windows" "$width" "$height" 'C:\My Vid'$'\xe9''os #2 & co\it'"'"'s #1 100%.flv' \
+  'C:\My Vid'$'\xe9''os #2 & co\it'"'"'s #1 100%.bmp' "$resources/preview_page_crlf.html" \
   "$resources/PemloPreview.swf" >/dev/null || test $? -eq 1
 ln -s "$here/node_modules/@ruffle-rs/ruffle" "$work/site/windows/ruffle"
 
@@ -71,7 +73,7 @@ python3 "$here/check_shots.py" "$work" "$width" "$height" "$clip" || status=1
 # refuses a file: URL from a web page, which is expected here).
 timeout 60 node "$here/file_url.js" "http://127.0.0.1:$port/windows/PemloPreview.html" \
   >"$work/windows-requests.txt"
-expected="file:///C:/My%20Videos/it's%20%231%20100%25.flv"
+expected="file:///C:/My%20Vid%C3%A9os%20%232%20&%20co/it's%20%231%20100%25.flv"
 if grep -qxF "$expected" "$work/windows-requests.txt"; then
   echo "ok    a Windows path is played as $expected"
 else

@@ -7,9 +7,12 @@ source "$(dirname "$0")/e2e_common.sh"
 e2e_start
 
 sox -n -r 22050 -c 1 -b 16 tone.wav synth 8 sine 1000 vol 0.6
+# A folder with spaces, '#' and '&' in its name, and a file name with a space: the page's
+# movie reference takes such a path as it is, with only '#' and '&' encoded.
+mkdir -p "$WINEPREFIX/drive_c/e2e out #1 & co"
 recorder_start
 # Capture 320 x 240 at (100, 100), no scaling, 10 frames per second, with sound.
-fill_area 100 100 320 240 320 240 'C:\take.flv' 1
+fill_area 100 100 320 240 320 240 'C:\e2e out #1 & co\take one.flv' 1
 drv select 124 9
 
 rig_play tone.wav &
@@ -40,8 +43,8 @@ check "status while finished" equals "$(drv status)" "Processing output..."
 drv progress-click
 check "program ended after Close" recorder_gone
 
-flv="$WINEPREFIX/drive_c/take.flv"
-bmp="$WINEPREFIX/drive_c/take.bmp"
+flv="$WINEPREFIX/drive_c/e2e out #1 & co/take one.flv"
+bmp="$WINEPREFIX/drive_c/e2e out #1 & co/take one.bmp"
 check "FLV written" test -s "$flv"
 check "thumbnail written" test -s "$bmp"
 check "no spool left" no_recording_kept
@@ -89,6 +92,8 @@ PY
 # The page the program wrote on Close, opened from disk in headless Chromium: one real
 # click plays it, and its frames and sound are ffmpeg's decode of the FLV.
 page=$(find "$WINEPREFIX/drive_c/users" -name PemloPreview.html -size +0 | head -1)
+check "the movie reference holds the path as it is" grep -qF \
+    'PemloPreview.swf?videofile=C:\e2e out %231 %26 co\take one.flv&amp;w=320&amp;h=240' "$page"
 check "the data scripts lie beside the page" test -s "$(dirname "$page")/PemloPreviewData1.js"
 mkdir -p pagecase
 ln -sfn "$(dirname "$page")" pagecase/page
