@@ -22,9 +22,11 @@ export SOURCE_DATE_EPOCH
 python3 "$root/tools/dist/make_dist.py" "$root" "$product/app/PemloRecorder.exe" \
     "$work/first" >/dev/null
 
-# The copy: everything but the builds, the releases and installed npm packages.
+# The copy: everything but the builds, the releases, the history and the npm packages of
+# the tests and tools (those of the page, under resources/, are reused).
 tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git \
-    --exclude=node_modules -cf - . | tar -C "$work/second folder/src" -xf -
+    --exclude='./tests/*/node_modules' --exclude='./tools/*/node_modules' -cf - . |
+    tar -C "$work/second folder/src" -xf -
 second="$work/second folder/build"
 start=$(date +%s)
 (
