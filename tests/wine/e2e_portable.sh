@@ -17,7 +17,7 @@ python3 "$root/tools/dist/make_dist.py" "$root" "$E2E_EXE" "$RIG_WORK/dist" >/de
 folder="$WINEPREFIX/drive_c/Mes programmes/Pemlo Récorder Übung"
 winfolder='C:\Mes programmes\Pemlo Récorder Übung'
 mkdir -p "$folder" "$WINEPREFIX/drive_c/out"
-unzip -q "$RIG_WORK"/dist/PemloRecorder-*-win32.zip -d "$folder"
+python3 -m zipfile -e "$RIG_WORK"/dist/PemloRecorder-*-win32.zip "$folder"
 check "the zip unpacked" test -s "$folder/PemloRecorder.exe"
 
 # Read-only: no write permission; for root (who may write anyway) also immutable, and
