@@ -44,3 +44,24 @@ if(PEMLO_WINDOWS_D3D_BIN)
         COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_product.sh ${PEMLO_WINDOWS_D3D_BIN})
     set_tests_properties(wine_app_e2e_product PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
+# Where this machine runs the 32-bit loader and wine64 too, the Makefile also builds the
+# x86_64 program (build/windows64-gdi): one recording end to end under wine64 proves its
+# own manifest and build, which the 32-bit tests never run.
+set(PEMLO_WINDOWS64_ALSO_BIN "" CACHE PATH
+    "x86_64 build (GDI capture) also tested under wine64 where both loaders run")
+if(PEMLO_WINDOWS64_ALSO_BIN AND PEMLO_WINE_ARCH STREQUAL "32")
+    get_filename_component(rig64 "${PEMLO_WINDOWS64_ALSO_BIN}/../wine-rig64" ABSOLUTE)
+    add_test(NAME wine_app_e2e_record64
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/wine_test.sh 64
+            "this machine runs wine64 too: its x86_64 build, once" ${rig64}
+            ${CMAKE_SOURCE_DIR}/tests/wine/e2e_record.sh ${PEMLO_WINDOWS64_ALSO_BIN})
+    set_tests_properties(wine_app_e2e_record64 PROPERTIES LABELS "wine;peer;slow" TIMEOUT 600)
+endif()
+if(PEMLO_WINDOWS_D3D_BIN)
+    # The release zip unpacked into a read-only folder with spaces and accents in its
+    # path, and a recording made from there: the program writes nothing beside itself.
+    add_test(NAME wine_app_e2e_portable
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_portable.sh
+            ${PEMLO_WINDOWS_D3D_BIN})
+    set_tests_properties(wine_app_e2e_portable PROPERTIES LABELS "wine;peer;slow" TIMEOUT 400)
+endif()

@@ -21,6 +21,8 @@ web_pkgs=(chromium)  # node and npm come with the machine (nodejs conflicts with
 want=("${native_pkgs[@]}" "${windows_pkgs[@]}")
 case "${1:-all}" in
   native) want=("${native_pkgs[@]}") ;;
+  # `make dist`: the product and its zip only.
+  dist) want=(cmake ninja-build python3 git "${windows_pkgs[@]}") ;;
   all) want+=("${wine_pkgs[@]}" "${web_pkgs[@]}") ;;
 esac
 

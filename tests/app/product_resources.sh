@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What Windows reads from the program file itself: the manifest (no elevation, system
 # DPI awareness, common controls 6, no Windows version declared, so that the 16-bit
-# display modes stay listed) and the version information shown in the file's properties.
+# display modes stay listed, the X86 architecture) and the version information (from
+# VERSION) shown in the file's properties.
 # The resources are read back from the built program with windres.
 #   product_resources.sh PemloRecorder.exe
 set -euo pipefail
@@ -25,6 +26,14 @@ for key in ProductName FileDescription FileVersion ProductVersion LegalCopyright
     OriginalFilename; do
   expect "$key" "VALUE \"$key\", \"[^\"]+\""
 done
+# The 32-bit product names its own architecture, for itself and for the Common Controls.
+arches=$(grep -o 'processorArchitecture=""[^"]*""' <<<"$rc" | sort | uniq -c | tr -s ' ' | sed 's/^ //')
+if [ "$arches" = '2 processorArchitecture=""X86""' ]; then echo "ok   X86, twice"; else
+  echo "FAIL X86, twice: $arches"; failed=1; fi
+version=$(cat "$(dirname "$0")/../../VERSION")
+expect "FileVersion is $version.0" "VALUE \"FileVersion\", \"$version\.0\""
+expect "ProductVersion is $version.0" "VALUE \"ProductVersion\", \"$version\.0\""
+expect "FILEVERSION ${version//./, }, 0" "FILEVERSION ${version//./, }, 0"
 expect "ProductName is Pemlo Recorder" 'VALUE "ProductName", "Pemlo Recorder"'
 expect "OriginalFilename is PemloRecorder.exe" 'VALUE "OriginalFilename", "PemloRecorder.exe"'
 exit "$failed"

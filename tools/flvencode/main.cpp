@@ -25,6 +25,7 @@
 #include "tools/common/removal.h"
 #include "tools/common/same_file.h"
 #include "tools/common/standard_descriptors.h"
+#include "tools/common/version.h"
 
 namespace {
 
@@ -242,6 +243,9 @@ std::string encode(const Options& o, const std::vector<uint16_t>& durations, int
 int main(int argc, char** argv) {
     if (!pemlo::tools::makeStandardDescriptorsValid()) {
         return 1;
+    }
+    if (pemlo::tools::versionRequested(argc, argv)) {
+        return pemlo::tools::printVersion("pemlo-flvencode");
     }
     pemlo::tools::installRemovalOnSignals("pemlo-flvencode");
     Options o;

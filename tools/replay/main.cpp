@@ -33,6 +33,7 @@
 #include "tools/common/same_file.h"
 #include "tools/common/scratch_file.h"
 #include "tools/common/standard_descriptors.h"
+#include "tools/common/version.h"
 #include "tools/replay/arrow.h"
 #include "tools/replay/inputs.h"
 #include "tools/replay/options.h"
@@ -442,6 +443,9 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (!pemlo::tools::makeStandardDescriptorsValid()) {
         return 1;
+    }
+    if (pemlo::tools::versionRequested(argc, argv)) {
+        return pemlo::tools::printVersion("pemlo-replay");
     }
     pemlo::tools::installRemovalOnSignals("pemlo-replay");
     return pemlo::replay::run(argc, argv);
