@@ -22,10 +22,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "capture/frame_spool.h"
+#include "platform/task_pool.h"
 
 namespace pemlo {
 
@@ -76,7 +76,8 @@ class SpoolWorkers {
         bool taken = false;
         bool ok = false;
     };
-    void work();
+    static void compressTask(void* self);
+    void compressNext();
     void writeReady(std::unique_lock<std::mutex>& lock);
     void stop(bool drop);
 
@@ -95,9 +96,10 @@ class SpoolWorkers {
     std::vector<Job*> idle_;
     bool writing_ = false;
     bool failed_ = false;
-    bool stopping_ = false;
     bool dropping_ = false;
-    std::vector<std::thread> threads_;
+    // Last, so that the workers stop before the jobs they work on are released.
+    TaskPool pool_;
+    TaskGroup compressing_;
 };
 
 }  // namespace pemlo

@@ -24,8 +24,9 @@ class BlockWorkers {
     using Task = void (*)(void* context);
     // The threads that run a task, the caller's own included; at least 1.
     virtual unsigned threadCount() const = 0;
-    // Runs task(context) once on each of the threadCount() threads, the calling
-    // thread included, and returns when every call has returned.
+    // Calls task(context) threadCount() times, at once on as many of the threads as are
+    // free (the calling thread among them; a thread may take more than one call), and
+    // returns when every call has returned.
     virtual void runOnAll(Task task, void* context) = 0;
 
   protected:

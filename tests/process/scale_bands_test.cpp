@@ -29,9 +29,10 @@ Bytes scaleInBands(Bytes& pixels, int sw, int sh, int dw, int dh, std::vector<un
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
     EXPECT_EQ(scaleJobSetup(job, source, target, static_cast<uint16_t>(dw),
-                            static_cast<uint16_t>(dh), accumulator, columns),
+                            static_cast<uint16_t>(dh), accumulator, columns, byteTable),
               1);
     cuts.push_back(static_cast<unsigned>(dh));
     for (size_t i = cuts.size(); i-- > 0;) {
@@ -84,8 +85,9 @@ TEST(ScaleJobBands, EmptyOrOutOfRangeBandsWriteNothing) {
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
-    ASSERT_EQ(scaleJobSetup(job, source, target, 7, 4, accumulator, columns), 1);
+    ASSERT_EQ(scaleJobSetup(job, source, target, 7, 4, accumulator, columns, byteTable), 1);
     std::fill(target.pixels, target.pixels + 7 * 3 * 4, uint8_t{0xAB});
     scaleJobRows(job, 2, 2);
     scaleJobRows(job, 3, 1);
@@ -96,7 +98,7 @@ TEST(ScaleJobBands, EmptyOrOutOfRangeBandsWriteNothing) {
     const Bytes want = testing::referenceScale(pixels, 20, 10, 7, 4);
     EXPECT_EQ(Bytes(target.pixels + 2 * 21, target.pixels + 4 * 21),
               Bytes(want.begin() + 2 * 21, want.end()));
-    EXPECT_EQ(scaleJobSetup(job, source, target, 21, 4, accumulator, columns), 0);
+    EXPECT_EQ(scaleJobSetup(job, source, target, 21, 4, accumulator, columns, byteTable), 0);
     imageBufferRelease(target);
 }
 

@@ -37,6 +37,7 @@ struct Job {
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
 
     Job(Bytes& pixels, int sw, int sh, int dw, int dh)
@@ -50,7 +51,7 @@ struct Job {
 
     int setup(int dw, int dh) {
         return scaleJobSetup(job, source, target, static_cast<uint16_t>(dw),
-                             static_cast<uint16_t>(dh), accumulator, columns);
+                             static_cast<uint16_t>(dh), accumulator, columns, byteTable);
     }
     Bytes bytes() const {
         return Bytes(target.pixels, target.pixels + size_t{target.stride} * target.height);
