@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/byte_order.h"
+
 namespace pemlo {
 
 namespace {
@@ -213,8 +215,7 @@ int compressRow(State& s, BlockCompressor& k, const WindowJob& job, uint32_t r) 
             !compressBlock(s, k, job.pixels, r, c, out + 2, length)) {
             return 0;
         }
-        out[0] = static_cast<uint8_t>(length >> 8);
-        out[1] = static_cast<uint8_t>(length);
+        putBe16(out, static_cast<uint16_t>(length));
         out += 2 + length;
     }
     s.rowLengths[slot] = static_cast<uint32_t>(out - start);

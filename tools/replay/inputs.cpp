@@ -7,19 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "tools/common/file_error.h"
 #include "tools/common/input_file.h"
 
 namespace pemlo::replay {
 namespace {
-
-uint32_t le32(const unsigned char* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 bool parseInt(const std::string& text, long min, long max, long& value) {
     if (text.empty() || text.size() > 10) {
@@ -166,17 +159,17 @@ int SoundInput::open(const std::string& path, std::string& error) {
             error = "--sound: '" + path + "' is a WAV file without sound data";
             return 0;
         }
-        const uint32_t size = le32(chunk + 4);
+        const uint32_t size = getLe32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[16] = {};
             if (size < 16 || std::fread(fmt, 1, 16, in_) != 16) {
                 error = "--sound: '" + path + "' has a broken WAV format chunk";
                 return 0;
             }
-            const uint16_t tag = le16(fmt);
-            const uint16_t channels = le16(fmt + 2);
-            const uint32_t rate = le32(fmt + 4);
-            const uint16_t bits = le16(fmt + 14);
+            const uint16_t tag = getLe16(fmt);
+            const uint16_t channels = getLe16(fmt + 2);
+            const uint32_t rate = getLe32(fmt + 4);
+            const uint16_t bits = getLe16(fmt + 14);
             if (tag != 1 || channels != 1 || rate != 22050 || bits != 16) {
                 error = "--sound: '" + path + "' holds " + std::to_string(rate) + " Hz, " +
                         std::to_string(channels) + " channel(s), " + std::to_string(bits) + "-bit" +
