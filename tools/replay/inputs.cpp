@@ -10,19 +10,10 @@
 #include "platform/byte_order.h"
 #include "tools/common/file_error.h"
 #include "tools/common/input_file.h"
+#include "tools/common/options.h"
 
 namespace pemlo::replay {
 namespace {
-
-bool parseInt(const std::string& text, long min, long max, long& value) {
-    if (text.empty() || text.size() > 10) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return end != nullptr && *end == '\0' && value >= min && value <= max &&
-           (text[0] == '-' || (text[0] >= '0' && text[0] <= '9'));
-}
 
 std::string trimmed(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t\r");
@@ -96,7 +87,7 @@ int LineInput::next(std::string& line, std::string& error) {
 
 int parseDuration(const std::string& line, uint16_t& ms) {
     long v = 0;
-    if (!parseInt(line, 0, 65535, v)) {
+    if (!tools::parseWhole(line, 0, 65535, v)) {
         return 0;
     }
     ms = static_cast<uint16_t>(v);
@@ -114,8 +105,8 @@ int parseCursor(const std::string& line, bool& shown, int32_t& x, int32_t& y) {
     }
     long a = 0;
     long b = 0;
-    if (!parseInt(line.substr(0, space), -32768, 32767, a) ||
-        !parseInt(trimmed(line.substr(space)), -32768, 32767, b)) {
+    if (!tools::parseWhole(line.substr(0, space), -32768, 32767, a) ||
+        !tools::parseWhole(trimmed(line.substr(space)), -32768, 32767, b)) {
         return 0;
     }
     shown = true;
