@@ -47,7 +47,7 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
             failed = true;
         } else if (queue_.size() >= frameLimit_) {
             ++lateTicks_;
-            return TickResult::late;
+            return TickResult::Late;
         } else if (!idle_.empty()) {
             job = idle_.back();
             idle_.pop_back();
@@ -55,13 +55,13 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
     }
     if (failed) {
         stop(true);
-        return TickResult::failed;
+        return TickResult::Failed;
     }
     if (job == nullptr) {
         std::unique_ptr<Job> fresh(new (std::nothrow) Job);
         if (!fresh) {
             stop(true);
-            return TickResult::failed;
+            return TickResult::Failed;
         }
         job = fresh.get();
         std::lock_guard<std::mutex> lock(mutex_);
@@ -76,7 +76,7 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
             failed_ = true;
         }
         stop(true);
-        return TickResult::failed;
+        return TickResult::Failed;
     }
     ++framesRecorded_;
     {
@@ -87,7 +87,7 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
         queue_.push_back(job);
     }
     pool_.submit(compressing_, &SpoolWorkers::compressTask, this);
-    return TickResult::recorded;
+    return TickResult::Recorded;
 }
 
 int SpoolWorkers::finish() {

@@ -32,9 +32,9 @@ namespace pemlo {
 inline constexpr uint64_t kSpoolQueueBytes = uint64_t{160} << 20;
 
 enum class TickResult {
-    recorded,  // the frame was grabbed and is on its way to the spool
-    late,      // the frames waiting hold the bound: nothing grabbed
-    failed,    // the grab or an earlier frame's compression or append failed
+    Recorded,  // the frame was grabbed and is on its way to the spool
+    Late,      // the frames waiting hold the bound: nothing grabbed
+    Failed,    // the grab or an earlier frame's compression or append Failed
 };
 
 class SpoolWorkers {

@@ -110,10 +110,6 @@ int videoEncoderBegin(ScreenVideoEncoder& e, int width, int height, BlockWorkers
     return 1;
 }
 
-bool videoEncoderNextIsKeyframe(const ScreenVideoEncoder& e) {
-    return e.state && e.state->keyframeCounter == 0;
-}
-
 namespace {
 
 using State = ScreenVideoEncoderState;

@@ -49,9 +49,6 @@ struct ScreenVideoEncoder {
 // runs out (the encoder then refuses every frame).
 int videoEncoderBegin(ScreenVideoEncoder& e, int width, int height, BlockWorkers* workers);
 
-// True when the next frame written will be a keyframe.
-bool videoEncoderNextIsKeyframe(const ScreenVideoEncoder& e);
-
 // `pixels` is a packed BGR frame (bottom-up rows of width x 3 bytes) of the size given
 // to videoEncoderBegin. Fails (0) without writing when the size differs or the tag data
 // would not fit the 24-bit size field, and on a short write or a compression failure.

@@ -44,7 +44,7 @@ void addWeightedLine(const uint8_t* s, size_t n, unsigned w, uint16_t* line, boo
 
 // Each target row first sums its source rows, with their shares in row units, into one
 // line of 16-bit sums, then each target pixel sums its part of that line with the column
-// shares (two pixels at a time on ScalePath::integerPairs).
+// shares (two pixels at a time on ScalePath::IntegerPairs).
 bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
                  unsigned endColumn) {
     thread_local GrowableBuffer<uint16_t> buffer;
@@ -85,7 +85,7 @@ bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsign
         uint8_t* bytes = job.target + lineLength * y + size_t{firstColumn} * 3;
         unsigned t = firstColumn;
 #if defined(__SSE2__)
-        if (job.path == ScalePath::integerPairs) {
+        if (job.path == ScalePath::IntegerPairs) {
             sumColumnsInPairs(job, line - begin, t, endColumn, out, bytes);
             out += size_t{endColumn - t} * 3;
             t = endColumn;

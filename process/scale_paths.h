@@ -33,18 +33,18 @@ inline uint8_t normalised(float sum, double f) {
 // Normalises `length` single-precision sums into bytes (scale_path_single_precision.cpp).
 void normaliseRow(const float* acc, uint8_t* out, size_t length, double f);
 
-// ScalePath::singlePrecision.
+// ScalePath::SinglePrecision.
 void singlePrecisionRect(const ScaleJob& job, unsigned firstRow, unsigned endRow,
                          unsigned firstColumn, unsigned endColumn);
 
-// ScalePath::integers and ScalePath::integerPairs. Returns false, having written
+// ScalePath::Integers and ScalePath::IntegerPairs. Returns false, having written
 // nothing, when its working line cannot be allocated (the caller then takes the single
 // precision path, which gives the same bytes).
 bool integerRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsigned firstColumn,
                  unsigned endColumn);
 
 #if defined(__SSE2__)
-// The column step of ScalePath::integerPairs: columns [first, end) of one line of row
+// The column step of ScalePath::IntegerPairs: columns [first, end) of one line of row
 // sums (`line` indexed like the source row) into single-precision sums at `out`, or
 // straight into target bytes at `bytes` when the job has a byte table.
 void sumColumnsInPairs(const ScaleJob& job, const uint16_t* line, unsigned first, unsigned end,

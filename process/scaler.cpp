@@ -92,7 +92,7 @@ constexpr bool kPairsBuilt = false;
 
 void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsigned dh,
                      ScalerColumn* columns, GrowableBuffer<uint8_t>& byteTable, double factor) {
-    job.path = ScalePath::singlePrecision;
+    job.path = ScalePath::SinglePrecision;
     job.termCount = 0;
     job.byteOfSum = nullptr;
     const uint32_t sumLimit = integerSumLimit(sw, sh, dw, dh);
@@ -134,7 +134,7 @@ void planIntegerSums(ScaleJob& job, unsigned sw, unsigned sh, unsigned dw, unsig
             }
         }
     }
-    job.path = job.termCount != 0 && kPairsBuilt ? ScalePath::integerPairs : ScalePath::integers;
+    job.path = job.termCount != 0 && kPairsBuilt ? ScalePath::IntegerPairs : ScalePath::Integers;
     job.columnUnits = columnUnits;
     job.rowUnits = rowUnits;
     job.sumScale = 1.0f / static_cast<float>(columnUnits * rowUnits);
@@ -262,7 +262,7 @@ void scaleJobRect(const ScaleJob& job, unsigned firstRow, unsigned endRow, unsig
     if (firstRow >= endRow || firstColumn >= endColumn) {
         return;
     }
-    if (job.path != ScalePath::singlePrecision &&
+    if (job.path != ScalePath::SinglePrecision &&
         scale_paths::integerRect(job, firstRow, endRow, firstColumn, endColumn)) {
         return;
     }

@@ -55,9 +55,9 @@ struct ScalerColumn {
 // How a prepared job computes its pixels, chosen once when it is set up; every path
 // writes the same bytes (the code of each is in process/scale_path_*.cpp).
 enum class ScalePath {
-    singlePrecision,  // any job: single-precision sums in source order
-    integers,         // exact integer sums, one target pixel at a time
-    integerPairs,     // the same integer sums two source pixels at a time (SSE2)
+    SinglePrecision,  // any job: single-precision sums in source order
+    Integers,         // exact integer sums, one target pixel at a time
+    IntegerPairs,     // the same integer sums two source pixels at a time (SSE2)
 };
 
 // One reduction prepared so that bands of target rows can be computed separately, on
@@ -74,7 +74,7 @@ struct ScaleJob {
     float* accumulator = nullptr;
     const ScalerColumn* columns = nullptr;
     double factor = 0.0;
-    ScalePath path = ScalePath::singlePrecision;
+    ScalePath path = ScalePath::SinglePrecision;
     // When every weight is a multiple of 1 / 2^k and no sum can outgrow 24 bits of such
     // multiples (1920 to 1280, 3840 to 1920, 1080 to 720 ...), no single-precision sum
     // is ever rounded: the sums are then formed in integers, rows first, and equal the

@@ -80,9 +80,9 @@ TEST(ScalerSums, EveryWayOfSummingGivesTheReferenceBytes) {
             ASSERT_EQ(scaleJobSetup(job, source, target, static_cast<uint16_t>(c.dw),
                                     static_cast<uint16_t>(c.dh), accumulator, columns, byteTable),
                       1);
-            const ScalePath path = !c.integerSums     ? ScalePath::singlePrecision
-                                   : c.termCount != 0 ? ScalePath::integerPairs
-                                                      : ScalePath::integers;
+            const ScalePath path = !c.integerSums     ? ScalePath::SinglePrecision
+                                   : c.termCount != 0 ? ScalePath::IntegerPairs
+                                                      : ScalePath::Integers;
             EXPECT_EQ(job.path, path) << c.sw << "x" << c.sh;
             EXPECT_EQ(job.termCount, c.termCount) << c.sw << "x" << c.sh;
             EXPECT_EQ(job.byteOfSum != nullptr, c.byteTable) << c.sw << "x" << c.sh;

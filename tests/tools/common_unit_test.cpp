@@ -138,7 +138,7 @@ TEST(ToolNewFile, NeverOpensWhatIsAlreadyThereAndNamesAreUnpredictable) {
 TEST(ToolScratchFile, LeavesNoNameEitherWay) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
-    for (auto way : {tools::Unnamed::kTry, tools::Unnamed::kSkip}) {
+    for (auto way : {tools::Unnamed::Try, tools::Unnamed::Skip}) {
         std::string error;
         const int fd = tools::createScratchFile(dir.path(), error, way);
         ASSERT_GE(fd, 0) << error;
@@ -174,14 +174,14 @@ TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
     std::string error;
-    EXPECT_EQ(tools::openInput(dir.path(), tools::InputKind::kStream, error), -1);
+    EXPECT_EQ(tools::openInput(dir.path(), tools::InputKind::Stream, error), -1);
     EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
-    EXPECT_EQ(tools::openInput(dir / "missing", tools::InputKind::kStream, error), -1);
+    EXPECT_EQ(tools::openInput(dir / "missing", tools::InputKind::Stream, error), -1);
     EXPECT_NE(error.find(dir / "missing"), std::string::npos) << error;
     EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
-    EXPECT_EQ(tools::openInput("/dev/zero", tools::InputKind::kRegular, error), -1);
+    EXPECT_EQ(tools::openInput("/dev/zero", tools::InputKind::Regular, error), -1);
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-    const int fd = tools::openInput("/dev/zero", tools::InputKind::kStream, error);
+    const int fd = tools::openInput("/dev/zero", tools::InputKind::Stream, error);
     EXPECT_GE(fd, 3);
     ::close(fd);
 
@@ -192,7 +192,7 @@ TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     if (child == 0) {
         ::alarm(5);
         std::string message;
-        const int got = tools::openInput(dir / "pipe", tools::InputKind::kRegular, message);
+        const int got = tools::openInput(dir / "pipe", tools::InputKind::Regular, message);
         ::_exit(got == -1 && message.find("not a regular file") != std::string::npos ? 0 : 1);
     }
     int status = 0;

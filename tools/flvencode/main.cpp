@@ -92,14 +92,7 @@ struct Options {
 };
 
 // The options in the order of the usage line.
-enum Option : size_t {
-    sizeOption,
-    durationOption,
-    durationsOption,
-    inputOption,
-    outputOption,
-    helpOption
-};
+enum class Option : size_t { Size, Duration, Durations, Input, Output, Help };
 
 const std::vector<pemlo::tools::OptionSpec> kOptions = {
     {"size", 0, true}, {"duration", 0, true}, {"durations", 0, true},
@@ -109,11 +102,11 @@ int parseOptions(int argc, char** argv, Options& o) {
     std::string size;
     bool refused = false;  // by a value, with its own message
     const auto take = [&](size_t option, const std::string& value, std::string& why) {
-        switch (option) {
-            case sizeOption:
+        switch (static_cast<Option>(option)) {
+            case Option::Size:
                 size = value;
                 return true;
-            case durationOption:
+            case Option::Duration:
                 if (!pemlo::tools::parseWhole(value, 0, 65535, o.duration)) {
                     why =
                         "--duration must be a whole number of milliseconds from 0 to 65535, "
@@ -123,19 +116,20 @@ int parseOptions(int argc, char** argv, Options& o) {
                     return false;
                 }
                 return true;
-            case durationsOption:
+            case Option::Durations:
                 o.durationsPath = value;
                 return true;
-            case inputOption:
+            case Option::Input:
                 o.input = value;
                 return true;
-            case outputOption:
+            case Option::Output:
                 o.output = value;
                 return true;
-            default:  // help: nothing else is read
+            case Option::Help:  // nothing else is read
                 o.help = true;
                 return false;
         }
+        return false;  // readOptions gives only the table's options
     };
     std::string error;
     if (pemlo::tools::readOptions(argc, argv, kOptions, take, error) != 1) {
@@ -270,7 +264,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    const int in = pemlo::tools::openInput(o.input, pemlo::tools::InputKind::kStream, error);
+    const int in = pemlo::tools::openInput(o.input, pemlo::tools::InputKind::Stream, error);
     if (in < 0) {
         return fail(error);
     }

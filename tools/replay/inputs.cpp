@@ -33,7 +33,7 @@ FrameInput::~FrameInput() {
 }
 
 int FrameInput::open(const std::string& path, std::string& error) {
-    fd_ = tools::openInput(path, tools::InputKind::kStream, error);
+    fd_ = tools::openInput(path, tools::InputKind::Stream, error);
     name_ = path == "-" ? "standard input" : path;
     if (fd_ < 0) {
         error = "--frames: " + error;
@@ -122,7 +122,7 @@ SoundInput::~SoundInput() {
 }
 
 int SoundInput::open(const std::string& path, std::string& error) {
-    const int fd = tools::openInput(path, tools::InputKind::kRegular, error);
+    const int fd = tools::openInput(path, tools::InputKind::Regular, error);
     if (fd < 0) {
         error = "--sound: " + error;
         return 0;

@@ -269,7 +269,7 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
                                                   " should hold 'x y' or '-'"));
         }
         workers.waitForRoom();
-        if (workers.tick(static_cast<uint32_t>(n) * 100) != TickResult::recorded) {
+        if (workers.tick(static_cast<uint32_t>(n) * 100) != TickResult::Recorded) {
             return spoolFailure(n);
         }
         screen.clockMs += duration;
@@ -306,25 +306,25 @@ int checkTargets(const Options& o, const std::string& thumbnail) {
 // What the driver left in the thumbnail's new file: nothing (it makes none when the
 // picture is too small for a preview), a whole BMP (its header gives the file's own
 // size), or a broken one.
-enum class Thumbnail { kNone, kComplete, kBroken };
+enum class Thumbnail { None, Complete, Broken };
 
 Thumbnail thumbnailWritten(int fd) {
     struct stat st = {};
     if (::fstat(fd, &st) != 0) {
-        return Thumbnail::kBroken;
+        return Thumbnail::Broken;
     }
     if (st.st_size == 0) {
-        return Thumbnail::kNone;
+        return Thumbnail::None;
     }
     unsigned char head[6] = {};
     if (::pread(fd, head, sizeof head, 0) != sizeof head) {
-        return Thumbnail::kBroken;
+        return Thumbnail::Broken;
     }
     const uint32_t size = uint32_t{head[2]} | uint32_t{head[3]} << 8 | uint32_t{head[4]} << 16 |
                           uint32_t{head[5]} << 24;
     return head[0] == 'B' && head[1] == 'M' && size == static_cast<uint64_t>(st.st_size)
-               ? Thumbnail::kComplete
-               : Thumbnail::kBroken;
+               ? Thumbnail::Complete
+               : Thumbnail::Broken;
 }
 
 int run(int argc, char** argv) {
@@ -417,12 +417,12 @@ int run(int argc, char** argv) {
     if (!flvOut.commit(error)) {
         return fail(error + untouched);
     }
-    if (thumbnailDone == Thumbnail::kBroken) {
+    if (thumbnailDone == Thumbnail::Broken) {
         return fail("'" + o.outputPath +
                     "' is complete, but its thumbnail could not be written; '" + thumbnail +
                     "' was left as it was");
     }
-    if (thumbnailDone == Thumbnail::kNone) {
+    if (thumbnailDone == Thumbnail::None) {
         bmpOut.discard();
     } else if (!bmpOut.commit(error)) {
         return fail("'" + o.outputPath + "' is complete, but: " + error);

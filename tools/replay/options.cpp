@@ -13,19 +13,19 @@ namespace {
 using tools::parseWholes;
 
 // The options in the order of the usage line.
-enum Option : size_t {
-    screen,
-    frames,
-    pitch,
-    fps,
-    durations,
-    cursor,
-    capture,
-    output,
-    sound,
-    threads,
-    out,
-    help
+enum class Option : size_t {
+    Screen,
+    Frames,
+    Pitch,
+    Fps,
+    Durations,
+    Cursor,
+    Capture,
+    Output,
+    Sound,
+    Threads,
+    Out,
+    Help
 };
 
 const std::vector<tools::OptionSpec> kOptions = {
@@ -45,8 +45,8 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
     bool haveOutput = false;
     std::vector<long> n;
     const auto take = [&](size_t option, const std::string& value, std::string& why) {
-        switch (option) {
-            case screen:
+        switch (static_cast<Option>(option)) {
+            case Option::Screen:
                 if (!parseWholes(value, 'x', 2, 1, 16383, n)) {
                     why = "--screen wants WxH with sides of 1 to 16383 pixels, not '" + value + "'";
                     return false;
@@ -55,30 +55,30 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
                 o.screenHeight = static_cast<int>(n[1]);
                 haveScreen = true;
                 return true;
-            case frames:
+            case Option::Frames:
                 o.framesPath = value;
                 return true;
-            case pitch:
+            case Option::Pitch:
                 if (!parseWholes(value, ',', 1, 1, 65535, n)) {
                     why = "--pitch wants a byte count of 1 to 65535, not '" + value + "'";
                     return false;
                 }
                 o.pitch = static_cast<uint32_t>(n[0]);
                 return true;
-            case fps:
+            case Option::Fps:
                 if (!parseWholes(value, ',', 1, 1, 10, n)) {
                     why = "--fps wants a whole number of 1 to 10, not '" + value + "'";
                     return false;
                 }
                 o.fps = static_cast<int>(n[0]);
                 return true;
-            case durations:
+            case Option::Durations:
                 o.durationsPath = value;
                 return true;
-            case cursor:
+            case Option::Cursor:
                 o.cursorPath = value;
                 return true;
-            case capture:
+            case Option::Capture:
                 if (!parseWholes(value, ',', 4, -kWritten, kWritten, n)) {
                     why = "--capture wants L,T,W,H, not '" + value + "'";
                     return false;
@@ -89,7 +89,7 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
                 o.captureHeight = static_cast<int>(n[3]);
                 haveCapture = true;
                 return true;
-            case output:
+            case Option::Output:
                 if (!parseWholes(value, ',', 2, -kWritten, kWritten, n)) {
                     why = "--output wants W,H, not '" + value + "'";
                     return false;
@@ -98,23 +98,24 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
                 o.outputHeight = static_cast<int>(n[1]);
                 haveOutput = true;
                 return true;
-            case sound:
+            case Option::Sound:
                 o.soundPath = value;
                 return true;
-            case threads:
+            case Option::Threads:
                 if (!parseWholes(value, ',', 1, 1, 16, n)) {
                     why = "--threads wants a whole number of 1 to 16, not '" + value + "'";
                     return false;
                 }
                 o.threads = static_cast<unsigned>(n[0]);
                 return true;
-            case out:
+            case Option::Out:
                 o.outputPath = value;
                 return true;
-            default:  // help: nothing else is read
+            case Option::Help:  // nothing else is read
                 o.help = true;
                 return false;
         }
+        return false;  // readOptions gives only the table's options
     };
     if (tools::readOptions(argc, argv, kOptions, take, error) != 1) {
         if (o.help) {
