@@ -20,9 +20,9 @@ using testing::MemoryFile;
 
 // The spool file, whose writes wait while the gate is closed: frames then pile up
 // behind the first one being written.
-class GatedFile final : public File {
+class GatedFile final : public testing::FileView {
   public:
-    explicit GatedFile(MemoryFile& target) : target_(target) {}
+    explicit GatedFile(MemoryFile& target) : FileView(target) {}
     void setOpen(bool open) {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = open;
@@ -31,17 +31,10 @@ class GatedFile final : public File {
     uint32_t write(const void* data, uint32_t count) override {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return open_; });
-        return target_.write(data, count);
+        return FileView::write(data, count);
     }
-    int64_t read(void* data, uint32_t count) override { return target_.read(data, count); }
-    bool seek(uint64_t offset) override { return target_.seek(offset); }
-    bool seekEnd() override { return target_.seekEnd(); }
-    int64_t tell() override { return target_.tell(); }
-    bool close() override { return target_.close(); }
-    bool isOpen() const override { return target_.isOpen(); }
 
   private:
-    MemoryFile& target_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = true;

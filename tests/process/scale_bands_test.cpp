@@ -12,14 +12,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes randomPixels(int w, int h, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    for (auto& b : pixels) {
-        b = static_cast<uint8_t>(random());
-    }
-    return pixels;
-}
+using testing::randomPixels;
 
 // Scales in the bands given by `cuts` (target rows where a band ends), computing the
 // bands in reverse order so that no band can lean on one computed before it.

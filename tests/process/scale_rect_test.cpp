@@ -17,14 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kUntouched = 0xCD;
 
-Bytes randomPixels(int w, int h, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    for (auto& b : pixels) {
-        b = static_cast<uint8_t>(random());
-    }
-    return pixels;
-}
+using testing::randomPixels;
 
 // Source width, height, target width, height: odd factors, nearly equal sizes, equal
 // sizes, single target rows and columns.
