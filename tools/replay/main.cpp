@@ -23,6 +23,7 @@
 #include "capture/sound_recorder.h"
 #include "capture/spool_workers.h"
 #include "flv/flv_writer.h"
+#include "platform/byte_order.h"
 #include "platform/file.h"
 #include "process/output_driver.h"
 #include "tools/common/descriptor_file.h"
@@ -320,8 +321,7 @@ Thumbnail thumbnailWritten(int fd) {
     if (::pread(fd, head, sizeof head, 0) != sizeof head) {
         return Thumbnail::Broken;
     }
-    const uint32_t size = uint32_t{head[2]} | uint32_t{head[3]} << 8 | uint32_t{head[4]} << 16 |
-                          uint32_t{head[5]} << 24;
+    const uint32_t size = getLe32(head + 2);
     return head[0] == 'B' && head[1] == 'M' && size == static_cast<uint64_t>(st.st_size)
                ? Thumbnail::Complete
                : Thumbnail::Broken;

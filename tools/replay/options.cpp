@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "flv/flv_writer.h"
+#include "platform/task_pool.h"
 #include "tools/common/options.h"
 
 namespace pemlo::replay {
@@ -102,8 +103,9 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
                 o.soundPath = value;
                 return true;
             case Option::Threads:
-                if (!parseWholes(value, ',', 1, 1, 16, n)) {
-                    why = "--threads wants a whole number of 1 to 16, not '" + value + "'";
+                if (!parseWholes(value, ',', 1, 1, kMaxThreads, n)) {
+                    why = "--threads wants a whole number of 1 to " + std::to_string(kMaxThreads) +
+                          ", not '" + value + "'";
                     return false;
                 }
                 o.threads = static_cast<unsigned>(n[0]);
