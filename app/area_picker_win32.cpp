@@ -125,6 +125,8 @@ struct Picture {
     }
 };
 
+enum class PickOutcome { Picking, Cancelled, Accepted };
+
 struct Picker {
     int width = 0;
     int height = 0;
@@ -138,7 +140,7 @@ struct Picker {
     ScreenPoint pointer;
     int hovering = 0;
     ScreenArea hover;  // the window under the pointer while no button is down
-    int result = -1;   // -1 while picking, 0 cancelled, 1 accepted
+    PickOutcome outcome = PickOutcome::Picking;
     ScreenArea chosen;
 };
 
@@ -249,7 +251,7 @@ void finishPress(Picker& p, ScreenPoint release) {
     }
     if (isAreaAcceptable(area)) {
         p.chosen = area;
-        p.result = 1;
+        p.outcome = PickOutcome::Accepted;
     }
 }
 
@@ -305,15 +307,15 @@ LRESULT CALLBACK pickerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             }
             return 0;
         case WM_RBUTTONDOWN:
-            p->result = 0;
+            p->outcome = PickOutcome::Cancelled;
             return 0;
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) {
-                p->result = 0;
+                p->outcome = PickOutcome::Cancelled;
             }
             return 0;
         case WM_CLOSE:
-            p->result = 0;
+            p->outcome = PickOutcome::Cancelled;
             return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -411,14 +413,14 @@ int pickScreenArea(HINSTANCE instance, HWND owner, ScreenArea& area) {
         SetForegroundWindow(window);
         SetFocus(window);
         UpdateWindow(window);
-        while (p.result < 0) {
+        while (p.outcome == PickOutcome::Picking) {
             MSG msg;
             const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
             if (got <= 0) {
                 if (got == 0) {
                     PostQuitMessage(static_cast<int>(msg.wParam));
                 }
-                p.result = 0;
+                p.outcome = PickOutcome::Cancelled;
                 break;
             }
             TranslateMessage(&msg);
@@ -434,7 +436,7 @@ int pickScreenArea(HINSTANCE instance, HWND owner, ScreenArea& area) {
     }
     ShowWindow(owner, SW_SHOW);
     SetForegroundWindow(owner);
-    if (p.result != 1) {
+    if (p.outcome != PickOutcome::Accepted) {
         return 0;
     }
     area = p.chosen;

@@ -110,20 +110,20 @@ PreviewDataResult writePreviewData(PreviewFiles& files, const std::string& folde
     files.removeFile(indexPath);
     FilePtr flv = files.openForReading(flvPath);
     if (!flv) {
-        return PreviewDataResult::kFailed;
+        return PreviewDataResult::Failed;
     }
     int64_t size = -1;
     if (flv->seekEnd()) {
         size = flv->tell();
     }
     if (size <= 0 || !flv->seek(0)) {
-        return PreviewDataResult::kFailed;
+        return PreviewDataResult::Failed;
     }
     const auto bytes = static_cast<uint64_t>(size);
     const std::string head = "pemloPreviewIndex({\"token\":\"" + token + "\",\"file\":'" +
                              pathText + "',\"bytes\":" + std::to_string(bytes);
     uint32_t chunks = 0;
-    PreviewDataResult result = PreviewDataResult::kTooLarge;
+    PreviewDataResult result = PreviewDataResult::TooLarge;
     std::string index = head + ",\"tooLarge\":true});\r\n";
     if (bytes <= limit) {
         std::vector<unsigned char> piece(kPieceBytes);
@@ -135,12 +135,12 @@ PreviewDataResult writePreviewData(PreviewFiles& files, const std::string& folde
             const auto count = static_cast<uint32_t>(std::min<uint64_t>(left, kPreviewChunkBytes));
             if (!writeChunk(files, folder + previewChunkName(n), *flv, token, n, count, piece,
                             text)) {
-                return PreviewDataResult::kFailed;
+                return PreviewDataResult::Failed;
             }
         }
         index = head + ",\"chunks\":" + std::to_string(chunks) +
                 ",\"chunkBytes\":" + std::to_string(kPreviewChunkBytes) + "});\r\n";
-        result = PreviewDataResult::kWritten;
+        result = PreviewDataResult::Written;
     }
     flv->close();
     // Chunks of an earlier, longer recording would only take space.
@@ -148,7 +148,7 @@ PreviewDataResult writePreviewData(PreviewFiles& files, const std::string& folde
     }
     if (!writeIndex(files, indexPath, index)) {
         files.removeFile(indexPath);
-        return PreviewDataResult::kFailed;
+        return PreviewDataResult::Failed;
     }
     return result;
 }

@@ -42,9 +42,9 @@ class PreviewFiles {
 };
 
 enum class PreviewDataResult {
-    kWritten,   // every chunk and the index
-    kTooLarge,  // only the index, saying the recording is above the limit
-    kFailed,    // no index: the page offers drag and drop
+    Written,   // every chunk and the index
+    TooLarge,  // only the index, saying the recording is above the limit
+    Failed,    // no index: the page offers drag and drop
 };
 
 // The name of chunk n (1-based).

@@ -141,7 +141,7 @@ int publishPreviewPageWith(PreviewPlatform& platform, int outputWidth, int outpu
     const int page =
         platform.writeResource(kPreviewPageResource, pagePath, pairs, kPreviewPairEntries);
     const bool opened = platform.openPage(pagePath);
-    return movie == 1 && data != PreviewDataResult::kFailed && page == 1 && opened ? 1 : 0;
+    return movie == 1 && data != PreviewDataResult::Failed && page == 1 && opened ? 1 : 0;
 }
 
 }  // namespace pemlo

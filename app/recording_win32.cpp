@@ -272,7 +272,7 @@ void onCaptureTimer(HWND dialog) {
         return;
     }
     const DWORD now = GetTickCount();
-    if (r.spoolWorkers.tick(now) != TickResult::failed) {
+    if (r.spoolWorkers.tick(now) != TickResult::Failed) {
         showPace(r, dialog, now);
         return;
     }

@@ -1,17 +1,23 @@
 #include "app/spool_flusher_win32.h"
 
+#include <chrono>
+
+#include "platform/task_pool.h"
+
 namespace pemlo {
 namespace {
 
-DWORD WINAPI flushLoop(LPVOID param) {
-    SpoolFlusher& flusher = *static_cast<SpoolFlusher*>(param);
+void flushLoop(SpoolFlusher& flusher) {
+    std::unique_lock<std::mutex> lock(flusher.mutex);
     for (;;) {
-        const DWORD woken = WaitForSingleObject(flusher.stop, kSpoolFlushIntervalMs);
+        const bool stopping =
+            flusher.wake.wait_for(lock, std::chrono::milliseconds(kSpoolFlushIntervalMs),
+                                  [&] { return flusher.stopping; });
         for (FilePtr& file : flusher.files) {
             file->flush();  // a disk that refuses is the recording's to find out
         }
-        if (woken != WAIT_TIMEOUT) {
-            return 0;
+        if (stopping) {
+            return;
         }
     }
 }
@@ -21,15 +27,8 @@ DWORD WINAPI flushLoop(LPVOID param) {
 int startSpoolFlusher(SpoolFlusher& flusher, std::vector<FilePtr> files) {
     stopSpoolFlusher(flusher);
     flusher.files = std::move(files);
-    flusher.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (flusher.stop == nullptr) {
-        flusher.files.clear();
-        return 0;
-    }
-    flusher.thread = CreateThread(nullptr, 0, flushLoop, &flusher, 0, nullptr);
-    if (flusher.thread == nullptr) {
-        CloseHandle(flusher.stop);
-        flusher.stop = nullptr;
+    flusher.stopping = false;
+    if (startThread(flusher.thread, [&flusher] { flushLoop(flusher); }) != 1) {
         flusher.files.clear();
         return 0;
     }
@@ -37,15 +36,13 @@ int startSpoolFlusher(SpoolFlusher& flusher, std::vector<FilePtr> files) {
 }
 
 void stopSpoolFlusher(SpoolFlusher& flusher) {
-    if (flusher.thread != nullptr) {
-        SetEvent(flusher.stop);
-        WaitForSingleObject(flusher.thread, INFINITE);
-        CloseHandle(flusher.thread);
-        flusher.thread = nullptr;
-    }
-    if (flusher.stop != nullptr) {
-        CloseHandle(flusher.stop);
-        flusher.stop = nullptr;
+    if (flusher.thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(flusher.mutex);
+            flusher.stopping = true;
+        }
+        flusher.wake.notify_all();
+        flusher.thread.join();
     }
     flusher.files.clear();
 }

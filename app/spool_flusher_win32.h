@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/file.h"
@@ -16,9 +19,12 @@ namespace pemlo {
 // What a power cut can take at most, and what a flush costs the disk (not the tick).
 inline constexpr DWORD kSpoolFlushIntervalMs = 2000;
 
+// Use it through the functions below.
 struct SpoolFlusher {
-    HANDLE thread = nullptr;
-    HANDLE stop = nullptr;  // event: set to end the thread
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;  // guarded by mutex: set to end the thread
     std::vector<FilePtr> files;
 };
 

@@ -150,8 +150,8 @@ uint64_t largestPackedSize(const TileGrid& grid) {
 
 // Finds the changed tiles of one grab and packs them into the grabbed frame; fills the
 // record's tile count and raw size. 1 on success, 0 when memory runs out.
-int packChangedTilesOf(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
-                       GrabbedFrame& frame) {
+int packGrabbedFrame(FrameSpool& spool, const unsigned char* rows, uint32_t pitch,
+                     GrabbedFrame& frame) {
     const TileGrid& grid = spool.grid;
     const uint64_t area = uint64_t{grid.width} * grid.height;
     const bool first = spool.previous == nullptr;
@@ -298,7 +298,7 @@ int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
 
     const unsigned char* rows =
         image.pixels + size_t{spool.top} * image.pitch + size_t{spool.left} * 4;
-    if (!packChangedTilesOf(spool, rows, image.pitch, frame)) {
+    if (!packGrabbedFrame(spool, rows, image.pitch, frame)) {
         return failLocked(source);
     }
     if (!source.unlockFrame()) {

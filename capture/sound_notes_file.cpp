@@ -7,6 +7,7 @@
 
 #include "capture/sound_recorder.h"
 #include "capture/spool_index.h"
+#include "platform/byte_order.h"
 
 namespace pemlo {
 

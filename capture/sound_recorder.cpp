@@ -194,10 +194,6 @@ int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out) {
     return duplicateFiles({recorder.spool.get(), recorder.notesFile.get()}, out);
 }
 
-int soundFlush(SoundRecorder& recorder) {
-    return flushFiles({recorder.spool.get(), recorder.notesFile.get()});
-}
-
 int closeSoundSpool(SoundRecorder& recorder) {
     recorder.edited.reset();
     if (recorder.notesFile != nullptr) {

@@ -90,9 +90,6 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
 // after a stop whose buffers have all come back. 1 on success, 0 when `notes` is not a
 // notes file. `notes` is not kept.
 int soundOpenRecorded(SoundRecorder& recorder, FilePtr spool, File& notes);
-// Asks the system to put the sound spool and its notes on the disk. 1 on success or when
-// nothing is open.
-int soundFlush(SoundRecorder& recorder);
 // Second handles on the sound spool and its notes, appended to `out` (as
 // spoolDuplicateFiles). 1 when every open file could be duplicated.
 int soundDuplicateFiles(SoundRecorder& recorder, std::vector<FilePtr>& out);

@@ -10,15 +10,6 @@
 namespace pemlo {
 namespace {
 
-void putLe16(unsigned char* out, uint16_t value) {
-    out[0] = static_cast<unsigned char>(value);
-    out[1] = static_cast<unsigned char>(value >> 8);
-}
-
-uint16_t getLe16(const unsigned char* in) {
-    return static_cast<uint16_t>(in[0] | (in[1] << 8));
-}
-
 uint32_t crcOf(uint32_t crc, const unsigned char* data, uint32_t size) {
     return data == nullptr || size == 0 ? crc : static_cast<uint32_t>(crc32(crc, data, size));
 }
@@ -36,17 +27,6 @@ void encodeFields(const FrameRecord& r, uint32_t number, unsigned char* out) {
 }
 
 }  // namespace
-
-void putLe32(unsigned char* out, uint32_t value) {
-    out[0] = static_cast<unsigned char>(value);
-    out[1] = static_cast<unsigned char>(value >> 8);
-    out[2] = static_cast<unsigned char>(value >> 16);
-    out[3] = static_cast<unsigned char>(value >> 24);
-}
-
-uint32_t getLe32(const unsigned char* in) {
-    return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
 
 std::vector<unsigned char> spoolIndexHeader(const CaptureArea& area,
                                             const std::string& description) {

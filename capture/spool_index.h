@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_order.h"  // the index's fields, as its readers decode them
+
 namespace pemlo {
 
 struct FrameRecord;
@@ -57,9 +59,5 @@ void spoolEncodeRecord(const FrameRecord& record, uint32_t number, uint32_t crc,
 // Decodes a record; the crc32 is returned, not checked (it needs the blocks).
 void spoolDecodeRecord(const unsigned char in[kSpoolRecordBytes], FrameRecord& record,
                        uint32_t& number, uint32_t& crc);
-
-// Little-endian helpers shared with the sound's notes.
-void putLe32(unsigned char* out, uint32_t value);
-uint32_t getLe32(const unsigned char* in);
 
 }  // namespace pemlo

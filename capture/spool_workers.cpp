@@ -11,7 +11,7 @@ SpoolWorkers::~SpoolWorkers() {
 
 int SpoolWorkers::start(FrameSpool& spool, unsigned threads, uint64_t memoryBound,
                         uint32_t periodMs) {
-    if (!threads_.empty()) {
+    if (pool_.helperCount() != 0) {
         return 1;
     }
     spool_ = &spool;
@@ -22,18 +22,9 @@ int SpoolWorkers::start(FrameSpool& spool, unsigned threads, uint64_t memoryBoun
     lateTicks_ = 0;
     ticked_ = false;
     failed_ = false;
-    stopping_ = false;
     dropping_ = false;
-    const unsigned count =
-        std::clamp(threads == 0 ? std::thread::hardware_concurrency() : threads, 1u, 16u);
-    for (unsigned i = 0; i < count; ++i) {
-        try {
-            threads_.emplace_back(&SpoolWorkers::work, this);
-        } catch (...) {
-            break;  // the system gives no more threads: work with those there are
-        }
-    }
-    return threads_.empty() ? 0 : 1;
+    // The interface thread only grabs: every worker is a helper of the pool.
+    return pool_.start(threadsFor(threads)) != 0 ? 1 : 0;
 }
 
 TickResult SpoolWorkers::tick(uint32_t nowMs) {
@@ -51,12 +42,12 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
     bool failed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (failed_ || threads_.empty()) {
+        if (failed_ || pool_.helperCount() == 0) {
             failed_ = true;
             failed = true;
         } else if (queue_.size() >= frameLimit_) {
             ++lateTicks_;
-            return TickResult::late;
+            return TickResult::Late;
         } else if (!idle_.empty()) {
             job = idle_.back();
             idle_.pop_back();
@@ -64,13 +55,13 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
     }
     if (failed) {
         stop(true);
-        return TickResult::failed;
+        return TickResult::Failed;
     }
     if (job == nullptr) {
         std::unique_ptr<Job> fresh(new (std::nothrow) Job);
         if (!fresh) {
             stop(true);
-            return TickResult::failed;
+            return TickResult::Failed;
         }
         job = fresh.get();
         std::lock_guard<std::mutex> lock(mutex_);
@@ -85,7 +76,7 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
             failed_ = true;
         }
         stop(true);
-        return TickResult::failed;
+        return TickResult::Failed;
     }
     ++framesRecorded_;
     {
@@ -95,16 +86,16 @@ TickResult SpoolWorkers::tick(uint32_t nowMs) {
         job->ok = false;
         queue_.push_back(job);
     }
-    changed_.notify_all();
-    return TickResult::recorded;
+    pool_.submit(compressing_, &SpoolWorkers::compressTask, this);
+    return TickResult::Recorded;
 }
 
 int SpoolWorkers::finish() {
+    pool_.wait(compressing_);
     bool failed = false;
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.empty() || failed_ || threads_.empty(); });
-        failed = failed_ || !queue_.empty();
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed = failed_ || !queue_.empty() || pool_.helperCount() == 0;
     }
     stop(failed);
     return failed ? 0 : 1;
@@ -112,8 +103,7 @@ int SpoolWorkers::finish() {
 
 void SpoolWorkers::waitForRoom() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock,
-                  [this] { return queue_.size() < frameLimit_ || failed_ || threads_.empty(); });
+    changed_.wait(lock, [this] { return queue_.size() < frameLimit_ || failed_ || dropping_; });
 }
 
 void SpoolWorkers::abandon() {
@@ -123,14 +113,11 @@ void SpoolWorkers::abandon() {
 void SpoolWorkers::stop(bool drop) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
         dropping_ = dropping_ || drop;
     }
     changed_.notify_all();
-    for (std::thread& t : threads_) {
-        t.join();
-    }
-    threads_.clear();
+    pool_.wait(compressing_);
+    pool_.stop();
     std::lock_guard<std::mutex> lock(mutex_);
     for (Job* job : queue_) {
         idle_.push_back(job);
@@ -161,33 +148,30 @@ void SpoolWorkers::writeReady(std::unique_lock<std::mutex>& lock) {
     writing_ = false;
 }
 
-void SpoolWorkers::work() {
+void SpoolWorkers::compressTask(void* self) {
+    static_cast<SpoolWorkers*>(self)->compressNext();
+}
+
+// One task per grabbed frame: compresses the first frame no worker has taken, then
+// appends what is ready.
+void SpoolWorkers::compressNext() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        Job* job = nullptr;
-        changed_.wait(lock, [&] {
-            if (dropping_ || (stopping_ && queue_.empty())) {
-                return true;
-            }
-            const auto next =
-                std::find_if(queue_.begin(), queue_.end(), [](const Job* j) { return !j->taken; });
-            job = next == queue_.end() ? nullptr : *next;
-            return job != nullptr;
-        });
-        if (dropping_ || (stopping_ && queue_.empty())) {
-            return;
-        }
-        if (job != nullptr) {
-            job->taken = true;
-            const bool skip = failed_;
-            lock.unlock();
-            const bool ok = !skip && spoolCompressFrame(job->frame) == 1;
-            lock.lock();
-            job->ok = ok;
-            job->compressed = true;
-        }
-        writeReady(lock);
+    if (dropping_) {
+        return;
     }
+    const auto next =
+        std::find_if(queue_.begin(), queue_.end(), [](const Job* j) { return !j->taken; });
+    if (next != queue_.end()) {
+        Job* job = *next;
+        job->taken = true;
+        const bool skip = failed_;
+        lock.unlock();
+        const bool ok = !skip && spoolCompressFrame(job->frame) == 1;
+        lock.lock();
+        job->ok = ok;
+        job->compressed = true;
+    }
+    writeReady(lock);
 }
 
 }  // namespace pemlo

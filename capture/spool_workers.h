@@ -22,19 +22,19 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "capture/frame_spool.h"
+#include "platform/task_pool.h"
 
 namespace pemlo {
 
 inline constexpr uint64_t kSpoolQueueBytes = uint64_t{160} << 20;
 
 enum class TickResult {
-    recorded,  // the frame was grabbed and is on its way to the spool
-    late,      // the frames waiting hold the bound: nothing grabbed
-    failed,    // the grab or an earlier frame's compression or append failed
+    Recorded,  // the frame was grabbed and is on its way to the spool
+    Late,      // the frames waiting hold the bound: nothing grabbed
+    Failed,    // the grab or an earlier frame's compression or append Failed
 };
 
 class SpoolWorkers {
@@ -76,7 +76,8 @@ class SpoolWorkers {
         bool taken = false;
         bool ok = false;
     };
-    void work();
+    static void compressTask(void* self);
+    void compressNext();
     void writeReady(std::unique_lock<std::mutex>& lock);
     void stop(bool drop);
 
@@ -95,9 +96,10 @@ class SpoolWorkers {
     std::vector<Job*> idle_;
     bool writing_ = false;
     bool failed_ = false;
-    bool stopping_ = false;
     bool dropping_ = false;
-    std::vector<std::thread> threads_;
+    // Last, so that the workers stop before the jobs they work on are released.
+    TaskPool pool_;
+    TaskGroup compressing_;
 };
 
 }  // namespace pemlo

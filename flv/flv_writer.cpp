@@ -2,16 +2,11 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace pemlo {
 
 namespace {
-
-void putU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 int fail(FlvWriter& w) {
     w.failed = 1;
@@ -48,17 +43,15 @@ void flvNoteVideoTag(FlvWriter& w, bool keyframe, uint16_t durationMs) {
 void flvFillTagHeader(uint8_t* header, uint8_t tagType, uint32_t timestamp) {
     header[0] = tagType;
     header[1] = header[2] = header[3] = 0;
-    header[4] = static_cast<uint8_t>(timestamp >> 16);
-    header[5] = static_cast<uint8_t>(timestamp >> 8);
-    header[6] = static_cast<uint8_t>(timestamp);
-    header[7] = static_cast<uint8_t>(timestamp >> 24);
+    putBe24(header + 4, timestamp);
+    header[7] = static_cast<uint8_t>(timestamp >> 24);  // the timestamp's extension
     header[8] = header[9] = header[10] = 0;
 }
 
 int flvOpenTag(FlvWriter& w, File& file, const uint8_t* lead, uint32_t leadSize,
                uint64_t& tagStart) {
     uint8_t size[4];
-    putU32(size, w.previousTagSize);
+    putBe32(size, w.previousTagSize);
     if (!flvWriteAll(w, file, size, 4)) {
         return 0;
     }
@@ -84,8 +77,8 @@ int flvCloseTag(FlvWriter& w, File& file, uint8_t tagType, uint64_t tagStart) {
         return fail(w);
     }
     uint8_t patch[4];
-    putU32(patch, static_cast<uint32_t>(dataSize));
     patch[0] = tagType;
+    putBe24(patch + 1, static_cast<uint32_t>(dataSize));
     if (!file.seek(tagStart)) {
         return fail(w);
     }
@@ -126,14 +119,13 @@ int flvWriteNumberProperty(FlvWriter& w, File& file, const char* name, double va
     if (length > 0xFFFF) {
         return fail(w);
     }
-    uint8_t lengthBytes[2] = {static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    uint8_t lengthBytes[2];
+    putBe16(lengthBytes, static_cast<uint16_t>(length));
     uint64_t bits = 0;
     static_assert(sizeof bits == sizeof value);
     std::memcpy(&bits, &value, sizeof bits);
     uint8_t number[8];
-    for (int i = 0; i < 8; ++i) {
-        number[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    }
+    putBe64(number, bits);
     const uint8_t typeNumber = 0x00;
     return flvWriteAll(w, file, lengthBytes, 2) &&
            flvWriteAll(w, file, name, static_cast<uint32_t>(length)) &&
@@ -183,8 +175,8 @@ int flvWriteMetadata(FlvWriter& w, File& file) {
     }
     const auto dataSize = static_cast<uint32_t>(end - 24);
     uint8_t patch[4];
-    putU32(patch, dataSize);
     patch[0] = tagTypeScript;
+    putBe24(patch + 1, dataSize);
     if (!file.seek(13)) {
         return fail(w);
     }

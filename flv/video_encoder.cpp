@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/byte_order.h"
+
 namespace pemlo {
 
 namespace {
@@ -106,10 +108,6 @@ int videoEncoderBegin(ScreenVideoEncoder& e, int width, int height, BlockWorkers
     }
     e.state = std::move(s);
     return 1;
-}
-
-bool videoEncoderNextIsKeyframe(const ScreenVideoEncoder& e) {
-    return e.state && e.state->keyframeCounter == 0;
 }
 
 namespace {
@@ -213,8 +211,7 @@ int compressRow(State& s, BlockCompressor& k, const WindowJob& job, uint32_t r) 
             !compressBlock(s, k, job.pixels, r, c, out + 2, length)) {
             return 0;
         }
-        out[0] = static_cast<uint8_t>(length >> 8);
-        out[1] = static_cast<uint8_t>(length);
+        putBe16(out, static_cast<uint16_t>(length));
         out += 2 + length;
     }
     s.rowLengths[slot] = static_cast<uint32_t>(out - start);

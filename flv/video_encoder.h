@@ -24,8 +24,9 @@ class BlockWorkers {
     using Task = void (*)(void* context);
     // The threads that run a task, the caller's own included; at least 1.
     virtual unsigned threadCount() const = 0;
-    // Runs task(context) once on each of the threadCount() threads, the calling
-    // thread included, and returns when every call has returned.
+    // Calls task(context) threadCount() times, at once on as many of the threads as are
+    // free (the calling thread among them; a thread may take more than one call), and
+    // returns when every call has returned.
     virtual void runOnAll(Task task, void* context) = 0;
 
   protected:
@@ -47,9 +48,6 @@ struct ScreenVideoEncoder {
 // the encoder's use). Returns 1, or 0 for a size outside the fields or when memory
 // runs out (the encoder then refuses every frame).
 int videoEncoderBegin(ScreenVideoEncoder& e, int width, int height, BlockWorkers* workers);
-
-// True when the next frame written will be a keyframe.
-bool videoEncoderNextIsKeyframe(const ScreenVideoEncoder& e);
 
 // `pixels` is a packed BGR frame (bottom-up rows of width x 3 bytes) of the size given
 // to videoEncoderBegin. Fails (0) without writing when the size differs or the tag data

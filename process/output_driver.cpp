@@ -10,13 +10,12 @@
 #include "flv/audio_pacer.h"
 #include "flv/audio_tags.h"
 #include "flv/video_encoder.h"
+#include "platform/task_pool.h"
 #include "process/compositing.h"
 #include "process/frame_delta.h"
 #include "process/growable_buffer.h"
-#include "process/helper_thread.h"
 #include "process/scaler.h"
 #include "process/thumbnail.h"
-#include "process/worker_crew.h"
 
 namespace pemlo {
 namespace {
@@ -96,30 +95,22 @@ void runScaleTask(const ScalePlan& plan, unsigned blockRow) {
     }
 }
 
-// The scaling of one frame (to the output size and, when wanted, to the preview size)
-// as tasks that both threads take in turn. Neither thread waits for the other to
-// begin: tasks that nobody has taken yet go to whoever asks first.
-struct ScaleBands {
+// The block rows to scale for one frame (to the output size and, when wanted, to the
+// preview size), taken in turn by every thread that runs run(). No thread waits for
+// another to begin: rows that nobody has taken yet go to whoever asks first.
+struct ScaleBlockRows {
     ScalePlan plans[2];
     unsigned taskCount[2] = {0, 0};
     std::atomic<unsigned> next{0};
-    std::atomic<unsigned> done{0};
 
     void restart(bool withPreview) {
         taskCount[0] = plans[0].taskCount;
         taskCount[1] = withPreview ? plans[1].taskCount : 0;
         next.store(0, std::memory_order_relaxed);
-        done.store(0, std::memory_order_relaxed);
     }
 
-    unsigned total() const { return taskCount[0] + taskCount[1]; }
-
-    bool finished() const { return done.load(std::memory_order_acquire) == total(); }
-
-    // Computes tasks until none is left to take. Returns true when this thread
-    // completed the last task of all.
-    bool run() {
-        bool last = false;
+    // Computes block rows until none is left to take.
+    void run() {
         for (;;) {
             unsigned task = next.fetch_add(1, std::memory_order_relaxed);
             int index = 0;
@@ -127,14 +118,17 @@ struct ScaleBands {
                 task -= taskCount[0];
                 index = 1;
                 if (task >= taskCount[1]) {
-                    return last;
+                    return;
                 }
             }
             runScaleTask(plans[index], plans[index].tasks.data()[task]);
-            last = done.fetch_add(1, std::memory_order_acq_rel) + 1 == total();
         }
     }
 };
+
+void scaleBlockRowsTask(void* context) {
+    static_cast<ScaleBlockRows*>(context)->run();
+}
 
 // The watermark block of the output, kept aside while the stamped frame is encoded, so
 // that the output keeps the scaled pixels for the next frame.
@@ -184,23 +178,20 @@ struct NextRead {
     }
 };
 
-// What the first helper does for one frame: its share of the bands, then the next
-// frame's read if this thread has not taken it yet, then its share of the blocks if
-// their compression has begun meanwhile.
-struct HelperWork {
-    ScaleBands* bands = nullptr;
-    NextRead* next = nullptr;
-    WorkerCrew* crew = nullptr;
-};
-
-void helperTask(HelperThread& helper, void* context) {
-    auto& work = *static_cast<HelperWork*>(context);
-    if (work.bands->run()) {
-        helper.mark();
-    }
-    work.next->take();
-    work.crew->joinCurrent();
+void nextReadTask(void* context) {
+    static_cast<NextRead*>(context)->take();
 }
+
+// The encoder compresses the blocks of a frame on this thread and the pool's helpers.
+class PoolBlockWorkers final : public BlockWorkers {
+  public:
+    explicit PoolBlockWorkers(TaskPool& pool) : pool_(pool) {}
+    unsigned threadCount() const override { return pool_.helperCount() + 1; }
+    void runOnAll(Task task, void* context) override { pool_.runOnAll(task, context); }
+
+  private:
+    TaskPool& pool_;
+};
 
 // The working memory of one output phase, released however the phase ends.
 struct Working {
@@ -213,6 +204,8 @@ struct Working {
     GrowableBuffer<float> previewAccumulator;
     GrowableBuffer<ScalerColumn> outputColumns;
     GrowableBuffer<ScalerColumn> previewColumns;
+    GrowableBuffer<uint8_t> outputByteTable;
+    GrowableBuffer<uint8_t> previewByteTable;
     // The two reductions, prepared at their first use and kept: sizes and buffers stay
     // the same for the whole phase, so their spans and tables are worked out once.
     ScaleJob outputJob;
@@ -220,25 +213,27 @@ struct Working {
     bool outputJobReady = false;
     bool previewJobReady = false;
     WatermarkKeeper watermark;
-    ScaleBands bands;
+    ScaleBlockRows blockRows;
     NextRead nextRead;
-    HelperWork helperWork;
     AudioPacer pacer;
     AudioPackets packets;
     ScreenVideoEncoder encoder;
     int previewWidth = 0;
     int previewHeight = 0;
     bool previewCurrent = false;  // the preview shows the frame before
-    // Last, so that its threads are stopped before the memory they work on is released.
-    WorkerCrew crew;
+    // The helpers that scale, read the next frame and compress blocks beside this thread,
+    // and the tasks each step waits for. Last, so that the helpers are stopped before
+    // the memory they work on is released.
+    TaskPool pool;
+    TaskGroup scaling;
+    TaskGroup reading;
+    PoolBlockWorkers blockWorkers{pool};
 
     Working() = default;
     Working(const Working&) = delete;
     Working& operator=(const Working&) = delete;
     ~Working() {
-        if (HelperThread* helper = crew.firstHelper()) {
-            helper->withdraw();
-        }
+        pool.stop();
         imageBufferRelease(output);
         imageBufferRelease(preview);
     }
@@ -266,8 +261,8 @@ int composeStep(Working& work, const OutputJob& job, const SpoolFrame& frame) {
 }
 
 // Scale: the changed parts of the output (and of the preview when it is wanted) on
-// both threads; the helper then reads the next frame unless this thread gets to it
-// first. Sets `previewReady` when the preview holds this frame.
+// this thread and the pool's helpers; a helper then reads the next frame unless this
+// thread gets to it first. Sets `previewReady` when the preview holds this frame.
 int scaleStep(Working& work, const OutputJob& job, FrameSpool& frames, int current,
               bool previewWanted, bool& previewReady) {
     const ComposedFrame& composed = work.composed;
@@ -275,49 +270,46 @@ int scaleStep(Working& work, const OutputJob& job, FrameSpool& frames, int curre
         if (scaleJobSetup(work.outputJob, work.source, work.output,
                           static_cast<uint16_t>(job.outputWidth),
                           static_cast<uint16_t>(job.outputHeight), work.outputAccumulator,
-                          work.outputColumns) != 1) {
+                          work.outputColumns, work.outputByteTable) != 1) {
             return 0;
         }
         work.outputJobReady = true;
     }
-    ScaleBands& bands = work.bands;
-    if (planScale(bands.plans[0], work.outputJob, composed, composed.everything) != 1) {
+    ScaleBlockRows& rows = work.blockRows;
+    if (planScale(rows.plans[0], work.outputJob, composed, composed.everything) != 1) {
         return 0;
     }
     previewReady = false;
     if (previewWanted) {
         if (!work.previewJobReady) {
-            work.previewJobReady = scaleJobSetup(work.previewJob, work.source, work.preview,
-                                                 static_cast<uint16_t>(work.previewWidth),
-                                                 static_cast<uint16_t>(work.previewHeight),
-                                                 work.previewAccumulator, work.previewColumns) == 1;
+            work.previewJobReady =
+                scaleJobSetup(work.previewJob, work.source, work.preview,
+                              static_cast<uint16_t>(work.previewWidth),
+                              static_cast<uint16_t>(work.previewHeight), work.previewAccumulator,
+                              work.previewColumns, work.previewByteTable) == 1;
         }
         previewReady =
-            work.previewJobReady && planScale(bands.plans[1], work.previewJob, composed,
+            work.previewJobReady && planScale(rows.plans[1], work.previewJob, composed,
                                               composed.everything || !work.previewCurrent) == 1;
     }
     work.previewCurrent = previewReady;
-    bands.restart(previewReady);
+    rows.restart(previewReady);
     NextRead& next = work.nextRead;
     const SpoolFrame& frame = work.slots[current];
     next.frames = &frames;
     next.slot = frame.last == 1 ? nullptr : &work.slots[1 - current];
     next.taken.store(false, std::memory_order_relaxed);
     next.result = 0;
-    HelperThread* helper = work.crew.firstHelper();
-    if (helper != nullptr) {
-        work.helperWork = HelperWork{&bands, &next, &work.crew};
-        helper->post(&helperTask, &work.helperWork);
+    for (unsigned i = 0; i < work.pool.helperCount(); ++i) {
+        work.pool.submit(work.scaling, &scaleBlockRowsTask, &rows);
     }
-    bands.run();
-    if (!bands.finished() && helper != nullptr) {
-        // The rest is in the helper's hands; it marks when it completes the last band.
-        helper->waitMark();
-    }
+    work.pool.submit(work.reading, &nextReadTask, &next);
+    rows.run();
+    work.pool.wait(work.scaling);
     return 1;
 }
 
-// Encode: the watermarked output as a video tag, its blocks compressed by the crew; the
+// Encode: the watermarked output as a video tag, its blocks compressed on every thread; the
 // output keeps the scaled pixels under the watermark for the next frame.
 int encodeStep(Working& work, const OutputJob& job, FlvWriter& writer, File& outputFile,
                const SpoolFrame& frame) {
@@ -327,7 +319,7 @@ int encodeStep(Working& work, const OutputJob& job, FlvWriter& writer, File& out
     }
     if (flvWriteVideoTagChanged(writer, work.encoder, outputFile, work.output.pixels,
                                 job.outputWidth, job.outputHeight, frame.durationMs,
-                                work.bands.plans[0].marks.data()) != 1) {
+                                work.blockRows.plans[0].marks.data()) != 1) {
         return 0;
     }
     work.watermark.move(work.output.pixels, job.outputWidth, job.outputHeight, false);
@@ -370,16 +362,10 @@ void reportStep(Working& work, const OutputJob& job, ProgressSink& progress, boo
     }
 }
 
-// The next frame: read here unless the helper has already taken it, then leave the
-// helper free for the next task.
+// The next frame: read here unless a helper has already taken it.
 int nextFrameStep(Working& work) {
-    HelperThread* helper = work.crew.firstHelper();
-    if (!work.nextRead.take() && helper != nullptr) {
-        helper->wait();
-    }
-    if (helper != nullptr) {
-        helper->withdraw();
-    }
+    work.nextRead.take();
+    work.pool.wait(work.reading);
     return work.nextRead.result;
 }
 
@@ -400,8 +386,9 @@ int runOutputDriver(const OutputJob& job, FrameSpool& frames, FlvWriter& writer,
         return 0;
     }
     // Without helpers the same work runs on this thread, frame after frame.
-    work->crew.start(job.threads);
-    if (videoEncoderBegin(work->encoder, job.outputWidth, job.outputHeight, &work->crew) != 1 ||
+    work->pool.start(threadsFor(job.threads) - 1);
+    if (videoEncoderBegin(work->encoder, job.outputWidth, job.outputHeight, &work->blockWorkers) !=
+            1 ||
         flvBegin(writer, outputFile, job.recordAudio, job.outputWidth, job.outputHeight) != 1) {
         return 0;
     }

@@ -52,6 +52,14 @@ struct ScalerColumn {
     uint16_t termUnits[4] = {0, 0, 0, 0};
 };
 
+// How a prepared job computes its pixels, chosen once when it is set up; every path
+// writes the same bytes (the code of each is in process/scale_path_*.cpp).
+enum class ScalePath {
+    SinglePrecision,  // any job: single-precision sums in source order
+    Integers,         // exact integer sums, one target pixel at a time
+    IntegerPairs,     // the same integer sums two source pixels at a time (SSE2)
+};
+
 // One reduction prepared so that bands of target rows can be computed separately, on
 // different threads if need be. Each target pixel gathers its source pixels in the same
 // order whatever the bands, so the bytes equal those of scaleAreaAverage.
@@ -66,13 +74,13 @@ struct ScaleJob {
     float* accumulator = nullptr;
     const ScalerColumn* columns = nullptr;
     double factor = 0.0;
+    ScalePath path = ScalePath::SinglePrecision;
     // When every weight is a multiple of 1 / 2^k and no sum can outgrow 24 bits of such
     // multiples (1920 to 1280, 3840 to 1920, 1080 to 720 ...), no single-precision sum
     // is ever rounded: the sums are then formed in integers, rows first, and equal the
     // single-precision ones whatever the order. A whole source pixel counts columnUnits
     // units across and rowUnits units down; sumScale (a power of two) turns a sum of
-    // units back into the single-precision sum.
-    bool integerSums = false;
+    // units back into the single-precision sum. Set only on the integer paths.
     unsigned columnUnits = 0;
     unsigned rowUnits = 0;
     float sumScale = 0.0f;
@@ -80,17 +88,18 @@ struct ScaleJob {
     // signed 16-bit products (the columns' termStart and termUnits are then set); 0
     // otherwise.
     unsigned termCount = 0;
-    // When the largest sum is small enough: the target byte of every sum in units, kept
-    // after the column table.
+    // When the largest sum is small enough: the target byte of every sum in units, in
+    // the caller's byte table.
     const uint8_t* byteOfSum = nullptr;
 };
 
-// Checks the call as scaleAreaAverage does, sizes the target, the accumulator and
-// `columns` (one per target column, then the job's byte table if it has one; kept by
-// the caller from call to call) and fills `job`. Returns 1, or 0 without touching the target.
+// Checks the call as scaleAreaAverage does, sizes the target, the accumulator,
+// `columns` (one per target column) and `byteTable` (when the job normalises through a
+// table), all kept by the caller from call to call, chooses the job's path and fills
+// `job`. Returns 1, or 0 without touching the target.
 int scaleJobSetup(ScaleJob& job, const ImageBuffer& source, ImageBuffer& target,
                   uint16_t targetWidth, uint16_t targetHeight, GrowableBuffer<float>& accumulator,
-                  GrowableBuffer<ScalerColumn>& columns);
+                  GrowableBuffer<ScalerColumn>& columns, GrowableBuffer<uint8_t>& byteTable);
 
 // Computes target rows firstRow to endRow - 1 of a prepared job (rows past the target
 // height are ignored). Bands that do not overlap may run at the same time.

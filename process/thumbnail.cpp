@@ -2,22 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/byte_order.h"
 #include "platform/file.h"
 
 namespace pemlo {
-namespace {
-
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
-
-}  // namespace
 
 void previewSize(int outputWidth, int outputHeight, int& previewWidth, int& previewHeight) {
     previewWidth = 0;
@@ -68,21 +56,21 @@ int writeThumbnailFile(File& file, const BitmapInfoHeader& info, const uint8_t* 
     }
     const uint32_t offset = kBmpFileHeaderBytes + info.biSize + 4 * info.biClrUsed;
     uint8_t fileHeader[kBmpFileHeaderBytes] = {'B', 'M'};
-    put32(fileHeader + 2, offset + info.biSizeImage);
-    put32(fileHeader + 10, offset);
+    putLe32(fileHeader + 2, offset + info.biSizeImage);
+    putLe32(fileHeader + 10, offset);
 
     uint8_t infoHeader[kBmpInfoHeaderBytes] = {};
-    put32(infoHeader, info.biSize);
-    put32(infoHeader + 4, static_cast<uint32_t>(info.biWidth));
-    put32(infoHeader + 8, static_cast<uint32_t>(info.biHeight));
-    put16(infoHeader + 12, info.biPlanes);
-    put16(infoHeader + 14, info.biBitCount);
-    put32(infoHeader + 16, info.biCompression);
-    put32(infoHeader + 20, info.biSizeImage);
-    put32(infoHeader + 24, static_cast<uint32_t>(info.biXPelsPerMeter));
-    put32(infoHeader + 28, static_cast<uint32_t>(info.biYPelsPerMeter));
-    put32(infoHeader + 32, info.biClrUsed);
-    put32(infoHeader + 36, info.biClrImportant);
+    putLe32(infoHeader, info.biSize);
+    putLe32(infoHeader + 4, static_cast<uint32_t>(info.biWidth));
+    putLe32(infoHeader + 8, static_cast<uint32_t>(info.biHeight));
+    putLe16(infoHeader + 12, info.biPlanes);
+    putLe16(infoHeader + 14, info.biBitCount);
+    putLe32(infoHeader + 16, info.biCompression);
+    putLe32(infoHeader + 20, info.biSizeImage);
+    putLe32(infoHeader + 24, static_cast<uint32_t>(info.biXPelsPerMeter));
+    putLe32(infoHeader + 28, static_cast<uint32_t>(info.biYPelsPerMeter));
+    putLe32(infoHeader + 32, info.biClrUsed);
+    putLe32(infoHeader + 36, info.biClrImportant);
 
     const bool written = file.write(fileHeader, sizeof fileHeader) == sizeof fileHeader &&
                          file.write(infoHeader, sizeof infoHeader) == sizeof infoHeader &&

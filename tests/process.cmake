@@ -1,2 +1,2 @@
-# The output phase runs on two threads (the output driver and its helper thread).
-pemlo_test_dir(process pemlo_process THREADS HelperThread OutputDriver SoundSync)
+# The output phase runs its helpers in a task pool.
+pemlo_test_dir(process pemlo_process THREADS OutputDriver SoundSync)

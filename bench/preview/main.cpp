@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         const auto result = pemlo::writePreviewData(files, folder, flv, "bench.flv", "bench");
         best = std::min(best, secondsSince(start));
-        if (result != pemlo::PreviewDataResult::kWritten) {
+        if (result != pemlo::PreviewDataResult::Written) {
             std::fprintf(stderr, "the data was not written (over the limit or a failure)\n");
             return 1;
         }

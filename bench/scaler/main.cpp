@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/task_pool.h"
 #include "process/compositing.h"
-#include "process/helper_thread.h"
 #include "process/scaler.h"
 
 namespace {
@@ -45,18 +45,16 @@ struct Shared {
     pemlo::ScaleJob job;
     unsigned bandRows = 1;
     std::atomic<unsigned> next{0};
-    std::atomic<unsigned> done{0};
     unsigned bands = 0;
 
     void run() {
         for (unsigned b = next.fetch_add(1); b < bands; b = next.fetch_add(1)) {
             pemlo::scaleJobRows(job, b * bandRows, (b + 1) * bandRows);
-            done.fetch_add(1);
         }
     }
 };
 
-void helpScale(pemlo::HelperThread& /*helper*/, void* context) {
+void helpScale(void* context) {
     static_cast<Shared*>(context)->run();
 }
 
@@ -139,23 +137,22 @@ int measure(const std::vector<std::vector<uint8_t>>& source, const std::string& 
         return true;
     });
 
-    pemlo::HelperThread helper;
+    pemlo::TaskPool pool;
     pemlo::GrowableBuffer<pemlo::ScalerColumn> columns;
+    pemlo::GrowableBuffer<uint8_t> byteTable;
     Shared shared;
     const double two = bestOfThree(&wallSeconds, [&] {
         for (int i = 0; i < frames; ++i) {
-            if (helper.start() != 1 ||
+            if (pool.start(1) != 1 ||
                 pemlo::scaleJobSetup(shared.job, sourceOf(i), target, static_cast<uint16_t>(dw),
-                                     static_cast<uint16_t>(dh), accumulator, columns) != 1) {
+                                     static_cast<uint16_t>(dh), accumulator, columns,
+                                     byteTable) != 1) {
                 return false;
             }
             shared.bandRows = (static_cast<unsigned>(dh) + 15) / 16;
             shared.bands = (static_cast<unsigned>(dh) + shared.bandRows - 1) / shared.bandRows;
             shared.next = 0;
-            shared.done = 0;
-            helper.post(&helpScale, &shared);
-            shared.run();
-            helper.wait();
+            pool.runOnAll(&helpScale, &shared);
             checksum +=
                 target.pixels[static_cast<size_t>(i) * 7919 % (target.stride * target.height)];
         }

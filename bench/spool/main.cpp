@@ -440,8 +440,8 @@ void paced(const Screen& sc, const char* content, bool pipelined, double seconds
         bool ok = true;
         if (pipelined) {
             const pemlo::TickResult r = workers.tick(nowMs);
-            ok = r != pemlo::TickResult::failed;
-            recorded += r == pemlo::TickResult::recorded;
+            ok = r != pemlo::TickResult::Failed;
+            recorded += r == pemlo::TickResult::Recorded;
         } else {
             ok = pemlo::spoolRecordFrame(spool) == 1;
             recorded += ok;

@@ -180,7 +180,7 @@ TEST_F(PreviewDataWriting, ChunksDecodeToTheFlvAndTheIndexComesLast) {
     // Left by an earlier, longer recording.
     folder.files["T/" + pemlo::previewChunkName(4)] = std::make_shared<MemoryFile>();
     folder.files["T/" + pemlo::previewChunkName(5)] = std::make_shared<MemoryFile>();
-    ASSERT_EQ(write(), PreviewDataResult::kWritten);
+    ASSERT_EQ(write(), PreviewDataResult::Written);
 
     EXPECT_EQ(chunkBytes(1) + chunkBytes(2) + chunkBytes(3), flv);
     EXPECT_EQ(chunkBytes(3).size(), 5U);
@@ -199,28 +199,28 @@ TEST_F(PreviewDataWriting, ChunksDecodeToTheFlvAndTheIndexComesLast) {
 }
 
 TEST_F(PreviewDataWriting, AboveTheLimitOnlyTheIndexSaysSo) {
-    ASSERT_EQ(write(flv.size() - 1), PreviewDataResult::kTooLarge);
+    ASSERT_EQ(write(flv.size() - 1), PreviewDataResult::TooLarge);
     EXPECT_FALSE(folder.has("T/PemloPreviewData1.js"));
     EXPECT_EQ(folder.text(index),
               "pemloPreviewIndex({\"token\":\"0123abcd\",\"file\":'D:\\\\rec.flv',\"bytes\":" +
                   std::to_string(flv.size()) + ",\"tooLarge\":true});\r\n");
     // At the limit exactly, it is written.
-    EXPECT_EQ(write(flv.size()), PreviewDataResult::kWritten);
+    EXPECT_EQ(write(flv.size()), PreviewDataResult::Written);
 }
 
 TEST_F(PreviewDataWriting, AMissingOrEmptyFlvLeavesNoIndex) {
     folder.files[index] = std::make_shared<MemoryFile>();  // from an earlier publication
     folder.files.erase(flvPath);
-    EXPECT_EQ(write(), PreviewDataResult::kFailed);
+    EXPECT_EQ(write(), PreviewDataResult::Failed);
     EXPECT_FALSE(folder.has(index));
     folder.files[flvPath] = std::make_shared<MemoryFile>();
-    EXPECT_EQ(write(), PreviewDataResult::kFailed);
+    EXPECT_EQ(write(), PreviewDataResult::Failed);
     EXPECT_FALSE(folder.has(index));
 }
 
 TEST_F(PreviewDataWriting, EveryFaultLeavesNoIndex) {
     // Four files are created: three chunks and the index. Their sizes when all goes well:
-    ASSERT_EQ(write(), PreviewDataResult::kWritten);
+    ASSERT_EQ(write(), PreviewDataResult::Written);
     std::vector<uint64_t> sizes;
     for (const char* name : {"T/PemloPreviewData1.js", "T/PemloPreviewData2.js",
                              "T/PemloPreviewData3.js", "T/PemloPreviewData.js"}) {
@@ -230,7 +230,7 @@ TEST_F(PreviewDataWriting, EveryFaultLeavesNoIndex) {
     for (int n = 0; n < 4; ++n) {
         SCOPED_TRACE("file " + std::to_string(n));
         folder.failCreate = n;
-        EXPECT_EQ(write(), PreviewDataResult::kFailed);
+        EXPECT_EQ(write(), PreviewDataResult::Failed);
         EXPECT_FALSE(folder.has(index));
         folder.failCreate = -1;
         folder.creates = 0;
@@ -239,27 +239,27 @@ TEST_F(PreviewDataWriting, EveryFaultLeavesNoIndex) {
         for (uint64_t budget : {uint64_t{0}, uint64_t{1}, size / 2, size - 1}) {
             folder.shortFile = n;
             folder.shortBudget = budget;
-            EXPECT_EQ(write(), PreviewDataResult::kFailed) << "budget " << budget;
+            EXPECT_EQ(write(), PreviewDataResult::Failed) << "budget " << budget;
             EXPECT_FALSE(folder.has(index));
             folder.creates = 0;
         }
         folder.shortFile = -1;
 
         folder.badClose = n;
-        EXPECT_EQ(write(), PreviewDataResult::kFailed);
+        EXPECT_EQ(write(), PreviewDataResult::Failed);
         EXPECT_FALSE(folder.has(index));
         folder.badClose = -1;
         folder.creates = 0;
     }
     for (uint64_t budget : {0ULL, 49151ULL, 786432ULL, 1572864ULL}) {
         folder.flvReadBudget = budget;
-        EXPECT_EQ(write(), PreviewDataResult::kFailed) << "read budget " << budget;
+        EXPECT_EQ(write(), PreviewDataResult::Failed) << "read budget " << budget;
         EXPECT_FALSE(folder.has(index));
         folder.creates = 0;
     }
     // With the faults gone, it works again.
     folder.flvReadBudget = UINT64_MAX;
-    EXPECT_EQ(write(), PreviewDataResult::kWritten);
+    EXPECT_EQ(write(), PreviewDataResult::Written);
     EXPECT_TRUE(folder.has(index));
 }
 

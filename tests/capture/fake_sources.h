@@ -15,8 +15,9 @@
 namespace pemlo::testing {
 
 // Hands a test-owned MemoryFile to code that takes ownership of its file, so the test
-// can still look at the bytes after the code has closed and dropped it.
-class FileView final : public File {
+// can still look at the bytes after the code has closed and dropped it. A test that
+// watches or holds the writes derives from it and overrides write.
+class FileView : public File {
   public:
     explicit FileView(MemoryFile& target) : target_(target) {}
     uint32_t write(const void* data, uint32_t count) override { return target_.write(data, count); }

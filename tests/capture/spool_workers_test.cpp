@@ -20,9 +20,9 @@ using testing::MemoryFile;
 
 // The spool file, whose writes wait while the gate is closed: frames then pile up
 // behind the first one being written.
-class GatedFile final : public File {
+class GatedFile final : public testing::FileView {
   public:
-    explicit GatedFile(MemoryFile& target) : target_(target) {}
+    explicit GatedFile(MemoryFile& target) : FileView(target) {}
     void setOpen(bool open) {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = open;
@@ -31,17 +31,10 @@ class GatedFile final : public File {
     uint32_t write(const void* data, uint32_t count) override {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return open_; });
-        return target_.write(data, count);
+        return FileView::write(data, count);
     }
-    int64_t read(void* data, uint32_t count) override { return target_.read(data, count); }
-    bool seek(uint64_t offset) override { return target_.seek(offset); }
-    bool seekEnd() override { return target_.seekEnd(); }
-    int64_t tell() override { return target_.tell(); }
-    bool close() override { return target_.close(); }
-    bool isOpen() const override { return target_.isOpen(); }
 
   private:
-    MemoryFile& target_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = true;
@@ -100,7 +93,7 @@ TEST(SpoolWorkers, FramesReachTheSpoolInGrabOrder) {
         SCOPED_TRACE(std::to_string(threads) + " threads");
         Recording r(threads);
         for (int i = 0; i < 30; ++i) {
-            ASSERT_EQ(r.workers.tick(static_cast<uint32_t>(i) * 100), TickResult::recorded);
+            ASSERT_EQ(r.workers.tick(static_cast<uint32_t>(i) * 100), TickResult::Recorded);
         }
         EXPECT_EQ(r.workers.finish(), 1);
         EXPECT_EQ(r.workers.framesRecorded(), 30u);
@@ -120,7 +113,7 @@ TEST(SpoolWorkers, TheFramesIndexOnDiskReadsBackAsALaterStartWouldReadIt) {
         r.screen.times.push_back(t);
     }
     for (uint32_t t : grabs) {
-        ASSERT_EQ(r.workers.tick(t), TickResult::recorded);
+        ASSERT_EQ(r.workers.tick(t), TickResult::Recorded);
     }
     ASSERT_EQ(r.workers.finish(), 1);
 
@@ -144,9 +137,9 @@ TEST(SpoolWorkers, TheBoundMakesTicksLateAndTheStopKeepsWhatWasGrabbed) {
     Recording r(2, 1);
     ASSERT_EQ(r.workers.frameLimit(), 1u);
     r.gate->setOpen(false);
-    EXPECT_EQ(r.workers.tick(0), TickResult::recorded);
-    EXPECT_EQ(r.workers.tick(100), TickResult::late);
-    EXPECT_EQ(r.workers.tick(200), TickResult::late);
+    EXPECT_EQ(r.workers.tick(0), TickResult::Recorded);
+    EXPECT_EQ(r.workers.tick(100), TickResult::Late);
+    EXPECT_EQ(r.workers.tick(200), TickResult::Late);
     EXPECT_EQ(r.screen.grabs, 1);
     std::atomic<int> finished{-1};
     std::thread stop([&] { finished = r.workers.finish(); });
@@ -167,7 +160,7 @@ TEST(SpoolWorkers, MissedPeriodsCountAsLate) {
     const uint32_t times[] = {0, 100, 240, 300, 549, 551, 1000, 1100};
     // Missed:              -  0    0    0    1    0    3     0
     for (uint32_t t : times) {
-        ASSERT_EQ(r.workers.tick(t), TickResult::recorded);
+        ASSERT_EQ(r.workers.tick(t), TickResult::Recorded);
     }
     EXPECT_EQ(r.workers.lateTicks(), 4u);
     EXPECT_EQ(r.workers.finish(), 1);
@@ -181,7 +174,7 @@ TEST(SpoolWorkers, CancelWhileFramesWait) {
     r.gate->setOpen(false);
     int recorded = 0;
     for (int i = 0; i < 4; ++i) {
-        recorded += r.workers.tick(static_cast<uint32_t>(i) * 100) == TickResult::recorded;
+        recorded += r.workers.tick(static_cast<uint32_t>(i) * 100) == TickResult::Recorded;
     }
     EXPECT_EQ(recorded, 4);
     std::thread cancel([&] { r.workers.abandon(); });
@@ -195,21 +188,21 @@ TEST(SpoolWorkers, CancelWhileFramesWait) {
 // stop) reports it, and no tick grabs afterwards.
 TEST(SpoolWorkers, AWriteFailureInTheMiddleFailsTheRecording) {
     Recording r(2);
-    ASSERT_EQ(r.workers.tick(0), TickResult::recorded);
+    ASSERT_EQ(r.workers.tick(0), TickResult::Recorded);
     ASSERT_EQ(r.workers.finish(), 1);
     const uint64_t oneFrame = r.memory.written;
 
     Recording failing(2);
     failing.memory.writeBudget = oneFrame * 3 + 10;
-    TickResult last = TickResult::recorded;
+    TickResult last = TickResult::Recorded;
     int ticks = 0;
-    for (; ticks < 50 && last != TickResult::failed; ++ticks) {
+    for (; ticks < 50 && last != TickResult::Failed; ++ticks) {
         last = failing.workers.tick(static_cast<uint32_t>(ticks) * 100);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_EQ(last, TickResult::failed);
+    EXPECT_EQ(last, TickResult::Failed);
     const int grabs = failing.screen.grabs;
-    EXPECT_EQ(failing.workers.tick(static_cast<uint32_t>(ticks) * 100), TickResult::failed);
+    EXPECT_EQ(failing.workers.tick(static_cast<uint32_t>(ticks) * 100), TickResult::Failed);
     EXPECT_EQ(failing.screen.grabs, grabs);
     EXPECT_EQ(failing.workers.finish(), 0);
     EXPECT_EQ(failing.spool.count, 3) << "the frames before the failure stay whole";

@@ -6,9 +6,20 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace pemlo::testing {
+
+// Packed BGR noise for the scaler's sources.
+inline std::vector<uint8_t> randomPixels(int w, int h, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 3);
+    for (auto& b : pixels) {
+        b = static_cast<uint8_t>(random());
+    }
+    return pixels;
+}
 
 // How source pixel i of n reaches a line of m target pixels: `weight` to `target`, and
 // `spill` (when non-zero) to target + 1.

@@ -12,14 +12,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes randomPixels(int w, int h, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    for (auto& b : pixels) {
-        b = static_cast<uint8_t>(random());
-    }
-    return pixels;
-}
+using testing::randomPixels;
 
 // Scales in the bands given by `cuts` (target rows where a band ends), computing the
 // bands in reverse order so that no band can lean on one computed before it.
@@ -29,9 +22,10 @@ Bytes scaleInBands(Bytes& pixels, int sw, int sh, int dw, int dh, std::vector<un
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
     EXPECT_EQ(scaleJobSetup(job, source, target, static_cast<uint16_t>(dw),
-                            static_cast<uint16_t>(dh), accumulator, columns),
+                            static_cast<uint16_t>(dh), accumulator, columns, byteTable),
               1);
     cuts.push_back(static_cast<unsigned>(dh));
     for (size_t i = cuts.size(); i-- > 0;) {
@@ -84,8 +78,9 @@ TEST(ScaleJobBands, EmptyOrOutOfRangeBandsWriteNothing) {
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
-    ASSERT_EQ(scaleJobSetup(job, source, target, 7, 4, accumulator, columns), 1);
+    ASSERT_EQ(scaleJobSetup(job, source, target, 7, 4, accumulator, columns, byteTable), 1);
     std::fill(target.pixels, target.pixels + 7 * 3 * 4, uint8_t{0xAB});
     scaleJobRows(job, 2, 2);
     scaleJobRows(job, 3, 1);
@@ -96,7 +91,7 @@ TEST(ScaleJobBands, EmptyOrOutOfRangeBandsWriteNothing) {
     const Bytes want = testing::referenceScale(pixels, 20, 10, 7, 4);
     EXPECT_EQ(Bytes(target.pixels + 2 * 21, target.pixels + 4 * 21),
               Bytes(want.begin() + 2 * 21, want.end()));
-    EXPECT_EQ(scaleJobSetup(job, source, target, 21, 4, accumulator, columns), 0);
+    EXPECT_EQ(scaleJobSetup(job, source, target, 21, 4, accumulator, columns, byteTable), 0);
     imageBufferRelease(target);
 }
 

@@ -17,14 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kUntouched = 0xCD;
 
-Bytes randomPixels(int w, int h, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    for (auto& b : pixels) {
-        b = static_cast<uint8_t>(random());
-    }
-    return pixels;
-}
+using testing::randomPixels;
 
 // Source width, height, target width, height: odd factors, nearly equal sizes, equal
 // sizes, single target rows and columns.
@@ -37,6 +30,7 @@ struct Job {
     ImageBuffer target;
     GrowableBuffer<float> accumulator;
     GrowableBuffer<ScalerColumn> columns;
+    GrowableBuffer<uint8_t> byteTable;
     ScaleJob job;
 
     Job(Bytes& pixels, int sw, int sh, int dw, int dh)
@@ -50,7 +44,7 @@ struct Job {
 
     int setup(int dw, int dh) {
         return scaleJobSetup(job, source, target, static_cast<uint16_t>(dw),
-                             static_cast<uint16_t>(dh), accumulator, columns);
+                             static_cast<uint16_t>(dh), accumulator, columns, byteTable);
     }
     Bytes bytes() const {
         return Bytes(target.pixels, target.pixels + size_t{target.stride} * target.height);

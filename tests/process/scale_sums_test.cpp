@@ -75,11 +75,15 @@ TEST(ScalerSums, EveryWayOfSummingGivesTheReferenceBytes) {
             ImageBuffer target;
             GrowableBuffer<float> accumulator;
             GrowableBuffer<ScalerColumn> columns;
+            GrowableBuffer<uint8_t> byteTable;
             ScaleJob job;
             ASSERT_EQ(scaleJobSetup(job, source, target, static_cast<uint16_t>(c.dw),
-                                    static_cast<uint16_t>(c.dh), accumulator, columns),
+                                    static_cast<uint16_t>(c.dh), accumulator, columns, byteTable),
                       1);
-            EXPECT_EQ(job.integerSums, c.integerSums) << c.sw << "x" << c.sh;
+            const ScalePath path = !c.integerSums     ? ScalePath::SinglePrecision
+                                   : c.termCount != 0 ? ScalePath::IntegerPairs
+                                                      : ScalePath::Integers;
+            EXPECT_EQ(job.path, path) << c.sw << "x" << c.sh;
             EXPECT_EQ(job.termCount, c.termCount) << c.sw << "x" << c.sh;
             EXPECT_EQ(job.byteOfSum != nullptr, c.byteTable) << c.sw << "x" << c.sh;
             scaleJobRows(job, 0, job.targetHeight);

@@ -1,6 +1,7 @@
 // The tools' shared parts on their own: new files that replace a target only when
 // committed, scratch files without a name, links never followed, same-file checks,
-// bounded lines, failure reasons, standard descriptors and removal on signals.
+// bounded lines, failure reasons, standard descriptors, removal on signals and the
+// command line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -12,6 +13,7 @@
 #include "tools/common/input_file.h"
 #include "tools/common/line_reader.h"
 #include "tools/common/new_file.h"
+#include "tools/common/options.h"
 #include "tools/common/output_file.h"
 #include "tools/common/removal.h"
 #include "tools/common/same_file.h"
@@ -136,7 +138,7 @@ TEST(ToolNewFile, NeverOpensWhatIsAlreadyThereAndNamesAreUnpredictable) {
 TEST(ToolScratchFile, LeavesNoNameEitherWay) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
-    for (auto way : {tools::Unnamed::kTry, tools::Unnamed::kSkip}) {
+    for (auto way : {tools::Unnamed::Try, tools::Unnamed::Skip}) {
         std::string error;
         const int fd = tools::createScratchFile(dir.path(), error, way);
         ASSERT_GE(fd, 0) << error;
@@ -172,14 +174,14 @@ TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
     std::string error;
-    EXPECT_EQ(tools::openInput(dir.path(), tools::InputKind::kStream, error), -1);
+    EXPECT_EQ(tools::openInput(dir.path(), tools::InputKind::Stream, error), -1);
     EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
-    EXPECT_EQ(tools::openInput(dir / "missing", tools::InputKind::kStream, error), -1);
+    EXPECT_EQ(tools::openInput(dir / "missing", tools::InputKind::Stream, error), -1);
     EXPECT_NE(error.find(dir / "missing"), std::string::npos) << error;
     EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
-    EXPECT_EQ(tools::openInput("/dev/zero", tools::InputKind::kRegular, error), -1);
+    EXPECT_EQ(tools::openInput("/dev/zero", tools::InputKind::Regular, error), -1);
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-    const int fd = tools::openInput("/dev/zero", tools::InputKind::kStream, error);
+    const int fd = tools::openInput("/dev/zero", tools::InputKind::Stream, error);
     EXPECT_GE(fd, 3);
     ::close(fd);
 
@@ -190,7 +192,7 @@ TEST(ToolInputFile, RefusesWhatCannotServeAndSaysWhy) {
     if (child == 0) {
         ::alarm(5);
         std::string message;
-        const int got = tools::openInput(dir / "pipe", tools::InputKind::kRegular, message);
+        const int got = tools::openInput(dir / "pipe", tools::InputKind::Regular, message);
         ::_exit(got == -1 && message.find("not a regular file") != std::string::npos ? 0 : 1);
     }
     int status = 0;
@@ -319,6 +321,66 @@ TEST(ToolRemoval, ASignalRemovesTheRegisteredNamesOnlyAndEndsTheProcess) {
         ASSERT_TRUE(WIFSIGNALED(status)) << sig << " " << testing::describe(status);
         EXPECT_EQ(WTERMSIG(status), sig);
         EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"handed-over", "theirs"})) << sig;
+    }
+}
+
+// Every form getopt_long offers is read alike; each kind of mistake gets its own line;
+// a refusal by the tool stops the reading.
+TEST(ToolOptions, ReadsEachFormAndNamesEachMistake) {
+    const std::vector<tools::OptionSpec> table = {
+        {"size", 0, true}, {"o", 'o', true}, {"help", 'h', false}};
+    const auto read = [&](std::vector<const char*> words, std::string& seen, std::string& error) {
+        words.insert(words.begin(), "tool");
+        seen.clear();
+        const tools::OptionTaker take = [&](size_t option, const std::string& value,
+                                            std::string& why) {
+            if (value == "no") {
+                why = "refused";
+                return false;
+            }
+            seen += std::to_string(option) + "=" + value + ";";
+            return true;
+        };
+        return tools::readOptions(static_cast<int>(words.size()), words.data(), table, take, error);
+    };
+    std::string seen;
+    std::string error;
+    ASSERT_EQ(read({"--size", "-3", "--size=4x4", "-o", "a", "-ob", "-h"}, seen, error), 1)
+        << error;
+    EXPECT_EQ(seen, "0=-3;0=4x4;1=a;1=b;2=;");
+    // Read again from the start, as a second command line of the same process.
+    ASSERT_EQ(read({"-o", "c"}, seen, error), 1) << error;
+    EXPECT_EQ(seen, "1=c;");
+    const std::pair<std::vector<const char*>, std::string> wrong[] = {
+        {{"--bogus", "1"}, "unknown option --bogus"},
+        {{"-x"}, "unknown option -x"},
+        {{"-o", "a", "stray"}, "unknown option stray"},
+        {{"--size"}, "missing value after --size"},
+        {{"-o"}, "missing value after -o"},
+        {{"--size", "no", "-o", "a"}, "refused"}};
+    for (const auto& [words, message] : wrong) {
+        EXPECT_EQ(read(words, seen, error), 0) << message;
+        EXPECT_EQ(error, message);
+    }
+    EXPECT_EQ(seen, "");
+}
+
+TEST(ToolOptions, WholeNumbersInOneFormOnly) {
+    long v = 7;
+    EXPECT_TRUE(tools::parseWhole("65535", 0, 65535, v));
+    EXPECT_EQ(v, 65535);
+    EXPECT_TRUE(tools::parseWhole("-32768", -32768, 32767, v));
+    EXPECT_EQ(v, -32768);
+    EXPECT_FALSE(tools::parseWhole("65536", 0, 65535, v));
+    for (const char* bad : {"", "-", "-1", "-0", "+1", " 1", "1 ", "1x", "0x10", "1234567890"}) {
+        EXPECT_FALSE(tools::parseWhole(bad, 0, 2000000000, v)) << bad;
+    }
+    EXPECT_EQ(v, -32768) << "a refused number leaves the value alone";
+    std::vector<long> values;
+    EXPECT_TRUE(tools::parseWholes("-1,2,3,4", ',', 4, -5, 5, values));
+    EXPECT_EQ(values, (std::vector<long>{-1, 2, 3, 4}));
+    for (const char* bad : {"1,2,3", "1,2,3,4,5", "1,,3,4", "1,2,3,9", "1x2,3,4,5"}) {
+        EXPECT_FALSE(tools::parseWholes(bad, ',', 4, -5, 5, values)) << bad;
     }
 }
 

@@ -39,7 +39,7 @@ std::vector<std::string> replayArgs(const std::string& frames, int side, const s
             "--capture", "0,0," + s + "," + s, "--output",  s + "," + s, "-o",   out};
 }
 
-// Finding 3: with descriptors 1 and 2 closed, no file takes their numbers, so neither
+// With descriptors 1 and 2 closed, no file takes their numbers, so neither
 // the progress bar nor a message lands in the FLV.
 TEST(ToolEndings, ClosedOutputAndErrorDescriptorsStayOutOfTheFiles) {
     Scratch dir;
@@ -66,7 +66,7 @@ TEST(ToolEndings, ClosedOutputAndErrorDescriptorsStayOutOfTheFiles) {
                                                           "frames.raw", "enc.flv"}));
 }
 
-// Finding 4: SIGTERM, SIGHUP and SIGINT while pemlo-replay writes the FLV and the
+// SIGTERM, SIGHUP and SIGINT while pemlo-replay writes the FLV and the
 // thumbnail. The run is stopped (SIGSTOP) once both new files exist, so the signal
 // lands inside the output phase however fast the machine is.
 TEST(ToolEndings, ReplayStoppedBySignalsInTheOutputPhaseLeavesNothing) {
@@ -108,7 +108,7 @@ TEST(ToolEndings, ReplayStoppedBySignalsInTheOutputPhaseLeavesNothing) {
     }
 }
 
-// Finding 4: SIGPIPE from a progress bar written into a pipe nobody reads any more.
+// SIGPIPE from a progress bar written into a pipe nobody reads any more.
 TEST(ToolEndings, ReplayBrokenPipeInTheOutputPhaseLeavesNothing) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
@@ -127,7 +127,7 @@ TEST(ToolEndings, ReplayBrokenPipeInTheOutputPhaseLeavesNothing) {
     EXPECT_EQ(readBytes(dir / "out.flv"), "old flv");
 }
 
-// Finding 4: pemlo-flvencode ended by each signal while it writes; it waits for frames
+// Pemlo-flvencode ended by each signal while it writes; it waits for frames
 // on a pipe, so the signal comes while the new file is half written.
 TEST(ToolEndings, FlvEncodeStoppedBySignalsLeavesNothing) {
     Scratch dir;
@@ -185,7 +185,7 @@ bool inSmallDisk(const std::string& script, const std::vector<std::string>& args
     return false;
 }
 
-// Finding 4 (and the messages of finding 6): a full disk while the FLV is written, while
+// A full disk while the FLV is written, while
 // the frame spool is written, and under pemlo-flvencode. Each says which file and why,
 // exits non-zero, and leaves the disk holding only what was there.
 TEST(ToolEndings, AFullDiskNamesTheFileAndTheReasonAndLeavesNothing) {

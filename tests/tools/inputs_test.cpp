@@ -1,4 +1,4 @@
-// The tools' inputs and command lines (finding 6): lines without end, folders where files
+// The tools' inputs and command lines: lines without end, folders where files
 // belong, reasons in the spool messages, long output names, --help, --fps and a word
 // while frames are spooled.
 #include <gtest/gtest.h>

@@ -47,7 +47,7 @@ struct Inputs {
     std::set<std::string> before;
 };
 
-// Finding 1: an output that is an input is refused before anything is written.
+// An output that is an input is refused before anything is written.
 TEST(ToolPaths, AnOutputThatIsAnInputIsRefused) {
     Scratch dir;
     ASSERT_TRUE(dir.ok());
@@ -93,7 +93,7 @@ TEST(ToolPaths, AnOutputThatIsAnInputIsRefused) {
     }
 }
 
-// Finding 2: links planted at the names the scratch spools once had (the output's name,
+// Links planted at the names the scratch spools once had (the output's name,
 // the process id, ".vid.tmp" and ".snd.tmp") and at the new files' prefix lead nowhere.
 TEST(ToolPaths, LinksPlantedForTheSpoolsAreNeverFollowed) {
     Scratch dir;
@@ -146,7 +146,7 @@ TEST(ToolPaths, LinksPlantedForTheSpoolsAreNeverFollowed) {
     EXPECT_EQ(readBytes(out).substr(0, 3), "FLV");
 }
 
-// Finding 5: an output named by a device or a link is refused, whether the run would
+// An output named by a device or a link is refused, whether the run would
 // have worked or failed, and the device, the link and the link's target stay as they were.
 TEST(ToolPaths, DevicesAndLinksAsOutputsAreLeftAlone) {
     Scratch dir;

@@ -72,9 +72,10 @@ void scaleCase(int sw, int sh, int dw, int dh) {
               dw, dh, kind);
         // The same job in four rectangles, the bottom right one first.
         pemlo::GrowableBuffer<pemlo::ScalerColumn> columns;
+        pemlo::GrowableBuffer<uint8_t> byteTable;
         pemlo::ScaleJob job;
         pemlo::scaleJobSetup(job, source, target, static_cast<uint16_t>(dw),
-                             static_cast<uint16_t>(dh), accumulator, columns);
+                             static_cast<uint16_t>(dh), accumulator, columns, byteTable);
         std::fill(target.pixels, target.pixels + whole.size(), uint8_t{0});
         const auto cx = static_cast<unsigned>(dw) / 3;
         const auto cy = static_cast<unsigned>(dh) / 2;

@@ -15,7 +15,7 @@ int openInput(const std::string& path, InputKind kind, std::string& error) {
     const std::string name = standardInput ? "standard input" : path;
     // A pipe where a regular file is needed is opened without waiting for a writer, to
     // be refused at once.
-    const int wait = kind == InputKind::kRegular ? O_NONBLOCK : 0;
+    const int wait = kind == InputKind::Regular ? O_NONBLOCK : 0;
     const int fd = standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3)
                                  : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | wait);
     if (fd < 0) {
@@ -30,7 +30,7 @@ int openInput(const std::string& path, InputKind kind, std::string& error) {
     }
     const bool regular = S_ISREG(st.st_mode);
     const bool stream = regular || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
-    if (kind == InputKind::kRegular ? regular : stream) {
+    if (kind == InputKind::Regular ? regular : stream) {
         if (wait != 0) {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         }
@@ -39,7 +39,7 @@ int openInput(const std::string& path, InputKind kind, std::string& error) {
     ::close(fd);
     if (S_ISDIR(st.st_mode)) {
         error = "'" + name + "' is a folder; a file is needed";
-    } else if (kind == InputKind::kRegular) {
+    } else if (kind == InputKind::Regular) {
         error = "'" + name + "' is not a regular file; a file that can be read twice is needed";
     } else {
         error = "'" + name + "' is not a file, pipe or character device";

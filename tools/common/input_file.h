@@ -10,7 +10,7 @@
 
 namespace pemlo::tools {
 
-enum class InputKind { kStream, kRegular };
+enum class InputKind { Stream, Regular };
 
 // Returns a read-only descriptor (close-on-exec; for "-" a duplicate of standard
 // input), or -1 with one line in `error`.

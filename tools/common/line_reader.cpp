@@ -16,7 +16,7 @@ LineReader::~LineReader() {
 }
 
 int LineReader::open(const std::string& path, std::string& error) {
-    fd_ = openInput(path, InputKind::kStream, error);
+    fd_ = openInput(path, InputKind::Stream, error);
     name_ = path == "-" ? "standard input" : path;
     return fd_ >= 0 ? 1 : 0;
 }

@@ -12,7 +12,7 @@
 namespace pemlo::tools {
 
 int createScratchFile(const std::string& folder, std::string& error, Unnamed unnamed) {
-    if (unnamed == Unnamed::kTry) {
+    if (unnamed == Unnamed::Try) {
         const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (fd >= 0) {
             return fd;

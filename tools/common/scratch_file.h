@@ -10,11 +10,11 @@
 
 namespace pemlo::tools {
 
-enum class Unnamed { kTry, kSkip };  // kSkip: straight to the named way (for the tests)
+enum class Unnamed { Try, Skip };  // Skip: straight to the named way (for the tests)
 
 // Returns a read-write descriptor (close-on-exec), or -1 with `error` naming the folder
 // and the system's reason.
 int createScratchFile(const std::string& folder, std::string& error,
-                      Unnamed unnamed = Unnamed::kTry);
+                      Unnamed unnamed = Unnamed::Try);
 
 }  // namespace pemlo::tools

@@ -21,6 +21,7 @@
 #include "tools/common/file_error.h"
 #include "tools/common/input_file.h"
 #include "tools/common/line_reader.h"
+#include "tools/common/options.h"
 #include "tools/common/output_file.h"
 #include "tools/common/removal.h"
 #include "tools/common/same_file.h"
@@ -37,7 +38,7 @@ const char* const kHelp =
     "\n"
     "Encodes packed BGR frames (rows bottom-up, back to back; FRAMES or - for standard\n"
     "input) as Screen Video into OUT.flv. --duration: milliseconds per frame (0 to 65535);\n"
-    "--durations: one such number per line and frame.\n"
+    "--durations: one such number per line and frame. --version: the version.\n"
     "\n"
     "What is left on disk:\n"
     "  success: OUT.flv, replacing any file of that name.\n"
@@ -51,26 +52,13 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// A whole decimal number in [low, high], nothing else.
-bool parseNumber(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = std::strtol(text.c_str(), nullptr, 10);
-    return value >= low && value <= high;
-}
-
 bool parseSize(const std::string& text, int& width, int& height) {
-    const size_t x = text.find('x');
-    long w = 0;
-    long h = 0;
-    if (x == std::string::npos || !parseNumber(text.substr(0, x), 1, pemlo::maxFrameSide, w) ||
-        !parseNumber(text.substr(x + 1), 1, pemlo::maxFrameSide, h)) {
+    std::vector<long> sides;
+    if (!pemlo::tools::parseWholes(text, 'x', 2, 1, pemlo::maxFrameSide, sides)) {
         return false;
     }
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
+    width = static_cast<int>(sides[0]);
+    height = static_cast<int>(sides[1]);
     return true;
 }
 
@@ -102,38 +90,58 @@ struct Options {
     std::string input;
     std::string output;
     bool help = false;
+    bool version = false;
 };
+
+// The options in the order of the usage line.
+enum class Option : size_t { Size, Duration, Durations, Input, Output, Help, Version };
+
+const std::vector<pemlo::tools::OptionSpec> kOptions = {
+    {"size", 0, true}, {"duration", 0, true}, {"durations", 0, true}, {"i", 'i', true},
+    {"o", 'o', true},  {"help", 'h', false},  {"version", 0, false}};
 
 int parseOptions(int argc, char** argv, Options& o) {
     std::string size;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
+    bool refused = false;  // by a value, with its own message
+    const auto take = [&](size_t option, const std::string& value, std::string& why) {
+        switch (static_cast<Option>(option)) {
+            case Option::Size:
+                size = value;
+                return true;
+            case Option::Duration:
+                if (!pemlo::tools::parseWhole(value, 0, 65535, o.duration)) {
+                    why =
+                        "--duration must be a whole number of milliseconds from 0 to 65535, "
+                        "not '" +
+                        value + "'";
+                    refused = true;
+                    return false;
+                }
+                return true;
+            case Option::Durations:
+                o.durationsPath = value;
+                return true;
+            case Option::Input:
+                o.input = value;
+                return true;
+            case Option::Output:
+                o.output = value;
+                return true;
+            case Option::Help:  // nothing else is read
+                o.help = true;
+                return false;
+            case Option::Version:  // nothing else is read
+                o.version = true;
+                return false;
+        }
+        return false;  // readOptions gives only the table's options
+    };
+    std::string error;
+    if (pemlo::tools::readOptions(argc, argv, kOptions, take, error) != 1) {
+        if (o.help || o.version) {
             return 0;
         }
-        if (i + 1 >= argc) {
-            return fail("missing value after " + arg + " (" + usage + ")");
-        }
-        const std::string value = argv[++i];
-        if (arg == "--size") {
-            size = value;
-        } else if (arg == "--duration") {
-            if (!parseNumber(value, 0, 65535, o.duration)) {
-                return fail(
-                    "--duration must be a whole number of milliseconds from 0 to 65535, "
-                    "not '" +
-                    value + "'");
-            }
-        } else if (arg == "--durations") {
-            o.durationsPath = value;
-        } else if (arg == "-i") {
-            o.input = value;
-        } else if (arg == "-o") {
-            o.output = value;
-        } else {
-            return fail("unknown option " + arg + " (" + usage + ")");
-        }
+        return fail(refused ? error : error + " (" + usage + ")");
     }
     if (size.empty() || o.input.empty() || o.output.empty() ||
         (o.duration < 0) == o.durationsPath.empty()) {
@@ -162,7 +170,7 @@ int readDurations(const std::string& path, std::vector<uint16_t>& durations) {
             return fail("--durations: " + error);
         }
         long ms = 0;
-        if (!parseNumber(line, 0, 65535, ms)) {
+        if (!pemlo::tools::parseWhole(line, 0, 65535, ms)) {
             std::string message = path;
             message += " line " + std::to_string(in.lineNumber());
             message += ": expected milliseconds from 0 to 65535, got '" + line + "'";
@@ -244,9 +252,6 @@ int main(int argc, char** argv) {
     if (!pemlo::tools::makeStandardDescriptorsValid()) {
         return 1;
     }
-    if (pemlo::tools::versionRequested(argc, argv)) {
-        return pemlo::tools::printVersion("pemlo-flvencode");
-    }
     pemlo::tools::installRemovalOnSignals("pemlo-flvencode");
     Options o;
     if (parseOptions(argc, argv, o) != 0) {
@@ -256,6 +261,9 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    if (o.version) {
+        return pemlo::tools::printVersion("pemlo-flvencode");
+    }
     if (checkOutput(o) != 0) {
         return 2;
     }
@@ -264,7 +272,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    const int in = pemlo::tools::openInput(o.input, pemlo::tools::InputKind::kStream, error);
+    const int in = pemlo::tools::openInput(o.input, pemlo::tools::InputKind::Stream, error);
     if (in < 0) {
         return fail(error);
     }

@@ -7,29 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "tools/common/file_error.h"
 #include "tools/common/input_file.h"
+#include "tools/common/options.h"
 
 namespace pemlo::replay {
 namespace {
-
-uint32_t le32(const unsigned char* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-bool parseInt(const std::string& text, long min, long max, long& value) {
-    if (text.empty() || text.size() > 10) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return end != nullptr && *end == '\0' && value >= min && value <= max &&
-           (text[0] == '-' || (text[0] >= '0' && text[0] <= '9'));
-}
 
 std::string trimmed(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t\r");
@@ -49,7 +33,7 @@ FrameInput::~FrameInput() {
 }
 
 int FrameInput::open(const std::string& path, std::string& error) {
-    fd_ = tools::openInput(path, tools::InputKind::kStream, error);
+    fd_ = tools::openInput(path, tools::InputKind::Stream, error);
     name_ = path == "-" ? "standard input" : path;
     if (fd_ < 0) {
         error = "--frames: " + error;
@@ -103,7 +87,7 @@ int LineInput::next(std::string& line, std::string& error) {
 
 int parseDuration(const std::string& line, uint16_t& ms) {
     long v = 0;
-    if (!parseInt(line, 0, 65535, v)) {
+    if (!tools::parseWhole(line, 0, 65535, v)) {
         return 0;
     }
     ms = static_cast<uint16_t>(v);
@@ -121,8 +105,8 @@ int parseCursor(const std::string& line, bool& shown, int32_t& x, int32_t& y) {
     }
     long a = 0;
     long b = 0;
-    if (!parseInt(line.substr(0, space), -32768, 32767, a) ||
-        !parseInt(trimmed(line.substr(space)), -32768, 32767, b)) {
+    if (!tools::parseWhole(line.substr(0, space), -32768, 32767, a) ||
+        !tools::parseWhole(trimmed(line.substr(space)), -32768, 32767, b)) {
         return 0;
     }
     shown = true;
@@ -138,7 +122,7 @@ SoundInput::~SoundInput() {
 }
 
 int SoundInput::open(const std::string& path, std::string& error) {
-    const int fd = tools::openInput(path, tools::InputKind::kRegular, error);
+    const int fd = tools::openInput(path, tools::InputKind::Regular, error);
     if (fd < 0) {
         error = "--sound: " + error;
         return 0;
@@ -166,17 +150,17 @@ int SoundInput::open(const std::string& path, std::string& error) {
             error = "--sound: '" + path + "' is a WAV file without sound data";
             return 0;
         }
-        const uint32_t size = le32(chunk + 4);
+        const uint32_t size = getLe32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[16] = {};
             if (size < 16 || std::fread(fmt, 1, 16, in_) != 16) {
                 error = "--sound: '" + path + "' has a broken WAV format chunk";
                 return 0;
             }
-            const uint16_t tag = le16(fmt);
-            const uint16_t channels = le16(fmt + 2);
-            const uint32_t rate = le32(fmt + 4);
-            const uint16_t bits = le16(fmt + 14);
+            const uint16_t tag = getLe16(fmt);
+            const uint16_t channels = getLe16(fmt + 2);
+            const uint32_t rate = getLe32(fmt + 4);
+            const uint16_t bits = getLe16(fmt + 14);
             if (tag != 1 || channels != 1 || rate != 22050 || bits != 16) {
                 error = "--sound: '" + path + "' holds " + std::to_string(rate) + " Hz, " +
                         std::to_string(channels) + " channel(s), " + std::to_string(bits) + "-bit" +

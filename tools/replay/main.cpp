@@ -23,6 +23,7 @@
 #include "capture/sound_recorder.h"
 #include "capture/spool_workers.h"
 #include "flv/flv_writer.h"
+#include "platform/byte_order.h"
 #include "platform/file.h"
 #include "process/output_driver.h"
 #include "tools/common/descriptor_file.h"
@@ -270,7 +271,7 @@ int recordFrames(const Options& o, const Spools& spools, FrameSpool& spool, Repl
                                                   " should hold 'x y' or '-'"));
         }
         workers.waitForRoom();
-        if (workers.tick(static_cast<uint32_t>(n) * 100) != TickResult::recorded) {
+        if (workers.tick(static_cast<uint32_t>(n) * 100) != TickResult::Recorded) {
             return spoolFailure(n);
         }
         screen.clockMs += duration;
@@ -307,25 +308,24 @@ int checkTargets(const Options& o, const std::string& thumbnail) {
 // What the driver left in the thumbnail's new file: nothing (it makes none when the
 // picture is too small for a preview), a whole BMP (its header gives the file's own
 // size), or a broken one.
-enum class Thumbnail { kNone, kComplete, kBroken };
+enum class Thumbnail { None, Complete, Broken };
 
 Thumbnail thumbnailWritten(int fd) {
     struct stat st = {};
     if (::fstat(fd, &st) != 0) {
-        return Thumbnail::kBroken;
+        return Thumbnail::Broken;
     }
     if (st.st_size == 0) {
-        return Thumbnail::kNone;
+        return Thumbnail::None;
     }
     unsigned char head[6] = {};
     if (::pread(fd, head, sizeof head, 0) != sizeof head) {
-        return Thumbnail::kBroken;
+        return Thumbnail::Broken;
     }
-    const uint32_t size = uint32_t{head[2]} | uint32_t{head[3]} << 8 | uint32_t{head[4]} << 16 |
-                          uint32_t{head[5]} << 24;
+    const uint32_t size = getLe32(head + 2);
     return head[0] == 'B' && head[1] == 'M' && size == static_cast<uint64_t>(st.st_size)
-               ? Thumbnail::kComplete
-               : Thumbnail::kBroken;
+               ? Thumbnail::Complete
+               : Thumbnail::Broken;
 }
 
 int run(int argc, char** argv) {
@@ -337,6 +337,9 @@ int run(int argc, char** argv) {
     if (o.help) {
         std::fputs(kHelp, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (o.version) {
+        return tools::printVersion("pemlo-replay");
     }
     const std::string thumbnail = thumbnailPathFor(o.outputPath);
     if (checkTargets(o, thumbnail) != 0) {
@@ -418,12 +421,12 @@ int run(int argc, char** argv) {
     if (!flvOut.commit(error)) {
         return fail(error + untouched);
     }
-    if (thumbnailDone == Thumbnail::kBroken) {
+    if (thumbnailDone == Thumbnail::Broken) {
         return fail("'" + o.outputPath +
                     "' is complete, but its thumbnail could not be written; '" + thumbnail +
                     "' was left as it was");
     }
-    if (thumbnailDone == Thumbnail::kNone) {
+    if (thumbnailDone == Thumbnail::None) {
         bmpOut.discard();
     } else if (!bmpOut.commit(error)) {
         return fail("'" + o.outputPath + "' is complete, but: " + error);
@@ -443,9 +446,6 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (!pemlo::tools::makeStandardDescriptorsValid()) {
         return 1;
-    }
-    if (pemlo::tools::versionRequested(argc, argv)) {
-        return pemlo::tools::printVersion("pemlo-replay");
     }
     pemlo::tools::installRemovalOnSignals("pemlo-replay");
     return pemlo::replay::run(argc, argv);

@@ -5,37 +5,40 @@
 #include <vector>
 
 #include "flv/flv_writer.h"
+#include "platform/task_pool.h"
+#include "tools/common/options.h"
 
 namespace pemlo::replay {
 namespace {
 
-// Whole numbers separated by `separator`, exactly `count` of them.
-bool parseNumbers(const std::string& text, char separator, size_t count, std::vector<long>& out) {
-    out.clear();
-    size_t at = 0;
-    while (true) {
-        const size_t end = text.find(separator, at);
-        const std::string part = text.substr(at, end == std::string::npos ? end : end - at);
-        if (part.empty() || part.size() > 9) {
-            return false;
-        }
-        size_t i = part[0] == '-' ? 1 : 0;
-        if (i == part.size()) {
-            return false;
-        }
-        for (; i < part.size(); ++i) {
-            if (part[i] < '0' || part[i] > '9') {
-                return false;
-            }
-        }
-        out.push_back(std::strtol(part.c_str(), nullptr, 10));
-        if (end == std::string::npos) {
-            break;
-        }
-        at = end + 1;
-    }
-    return out.size() == count;
-}
+using tools::parseWholes;
+
+// The options in the order of the usage line.
+enum class Option : size_t {
+    Screen,
+    Frames,
+    Pitch,
+    Fps,
+    Durations,
+    Cursor,
+    Capture,
+    Output,
+    Sound,
+    Threads,
+    Out,
+    Help,
+    Version
+};
+
+const std::vector<tools::OptionSpec> kOptions = {
+    {"screen", 0, true},    {"frames", 0, true},  {"pitch", 0, true},   {"fps", 0, true},
+    {"durations", 0, true}, {"cursor", 0, true},  {"capture", 0, true}, {"output", 0, true},
+    {"sound", 0, true},     {"threads", 0, true}, {"o", 'o', true},     {"help", 'h', false},
+    {"version", 0, false}};
+
+// Any whole number a field of --screen, --capture or --output may be written with; the
+// checks after reading say what fits.
+constexpr long kWritten = 999999999;
 
 }  // namespace
 
@@ -44,76 +47,89 @@ int parseOptions(int argc, const char* const* argv, Options& o, std::string& err
     bool haveCapture = false;
     bool haveOutput = false;
     std::vector<long> n;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            o.help = true;
+    const auto take = [&](size_t option, const std::string& value, std::string& why) {
+        switch (static_cast<Option>(option)) {
+            case Option::Screen:
+                if (!parseWholes(value, 'x', 2, 1, 16383, n)) {
+                    why = "--screen wants WxH with sides of 1 to 16383 pixels, not '" + value + "'";
+                    return false;
+                }
+                o.screenWidth = static_cast<int>(n[0]);
+                o.screenHeight = static_cast<int>(n[1]);
+                haveScreen = true;
+                return true;
+            case Option::Frames:
+                o.framesPath = value;
+                return true;
+            case Option::Pitch:
+                if (!parseWholes(value, ',', 1, 1, 65535, n)) {
+                    why = "--pitch wants a byte count of 1 to 65535, not '" + value + "'";
+                    return false;
+                }
+                o.pitch = static_cast<uint32_t>(n[0]);
+                return true;
+            case Option::Fps:
+                if (!parseWholes(value, ',', 1, 1, 10, n)) {
+                    why = "--fps wants a whole number of 1 to 10, not '" + value + "'";
+                    return false;
+                }
+                o.fps = static_cast<int>(n[0]);
+                return true;
+            case Option::Durations:
+                o.durationsPath = value;
+                return true;
+            case Option::Cursor:
+                o.cursorPath = value;
+                return true;
+            case Option::Capture:
+                if (!parseWholes(value, ',', 4, -kWritten, kWritten, n)) {
+                    why = "--capture wants L,T,W,H, not '" + value + "'";
+                    return false;
+                }
+                o.captureLeft = static_cast<int>(n[0]);
+                o.captureTop = static_cast<int>(n[1]);
+                o.captureWidth = static_cast<int>(n[2]);
+                o.captureHeight = static_cast<int>(n[3]);
+                haveCapture = true;
+                return true;
+            case Option::Output:
+                if (!parseWholes(value, ',', 2, -kWritten, kWritten, n)) {
+                    why = "--output wants W,H, not '" + value + "'";
+                    return false;
+                }
+                o.outputWidth = static_cast<int>(n[0]);
+                o.outputHeight = static_cast<int>(n[1]);
+                haveOutput = true;
+                return true;
+            case Option::Sound:
+                o.soundPath = value;
+                return true;
+            case Option::Threads:
+                if (!parseWholes(value, ',', 1, 1, kMaxThreads, n)) {
+                    why = "--threads wants a whole number of 1 to " + std::to_string(kMaxThreads) +
+                          ", not '" + value + "'";
+                    return false;
+                }
+                o.threads = static_cast<unsigned>(n[0]);
+                return true;
+            case Option::Out:
+                o.outputPath = value;
+                return true;
+            case Option::Help:  // nothing else is read
+                o.help = true;
+                return false;
+            case Option::Version:  // nothing else is read
+                o.version = true;
+                return false;
+        }
+        return false;  // readOptions gives only the table's options
+    };
+    if (tools::readOptions(argc, argv, kOptions, take, error) != 1) {
+        if (o.help || o.version) {
+            error.clear();
             return 1;
         }
-        if (i + 1 >= argc) {
-            error = "missing value after " + name;
-            return 0;
-        }
-        const std::string value = argv[++i];
-        if (name == "--screen") {
-            if (!parseNumbers(value, 'x', 2, n) || n[0] < 1 || n[1] < 1 || n[0] > 16383 ||
-                n[1] > 16383) {
-                error = "--screen wants WxH with sides of 1 to 16383 pixels, not '" + value + "'";
-                return 0;
-            }
-            o.screenWidth = static_cast<int>(n[0]);
-            o.screenHeight = static_cast<int>(n[1]);
-            haveScreen = true;
-        } else if (name == "--frames") {
-            o.framesPath = value;
-        } else if (name == "--pitch") {
-            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 65535) {
-                error = "--pitch wants a byte count of 1 to 65535, not '" + value + "'";
-                return 0;
-            }
-            o.pitch = static_cast<uint32_t>(n[0]);
-        } else if (name == "--fps") {
-            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 10) {
-                error = "--fps wants a whole number of 1 to 10, not '" + value + "'";
-                return 0;
-            }
-            o.fps = static_cast<int>(n[0]);
-        } else if (name == "--durations") {
-            o.durationsPath = value;
-        } else if (name == "--cursor") {
-            o.cursorPath = value;
-        } else if (name == "--capture") {
-            if (!parseNumbers(value, ',', 4, n)) {
-                error = "--capture wants L,T,W,H, not '" + value + "'";
-                return 0;
-            }
-            o.captureLeft = static_cast<int>(n[0]);
-            o.captureTop = static_cast<int>(n[1]);
-            o.captureWidth = static_cast<int>(n[2]);
-            o.captureHeight = static_cast<int>(n[3]);
-            haveCapture = true;
-        } else if (name == "--output") {
-            if (!parseNumbers(value, ',', 2, n)) {
-                error = "--output wants W,H, not '" + value + "'";
-                return 0;
-            }
-            o.outputWidth = static_cast<int>(n[0]);
-            o.outputHeight = static_cast<int>(n[1]);
-            haveOutput = true;
-        } else if (name == "--sound") {
-            o.soundPath = value;
-        } else if (name == "--threads") {
-            if (!parseNumbers(value, ',', 1, n) || n[0] < 1 || n[0] > 16) {
-                error = "--threads wants a whole number of 1 to 16, not '" + value + "'";
-                return 0;
-            }
-            o.threads = static_cast<unsigned>(n[0]);
-        } else if (name == "-o") {
-            o.outputPath = value;
-        } else {
-            error = "unknown option " + name;
-            return 0;
-        }
+        return 0;
     }
     if (!haveScreen || o.framesPath.empty() || !haveCapture || !haveOutput ||
         o.outputPath.empty() || (o.fps == 0) == o.durationsPath.empty()) {

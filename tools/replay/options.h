@@ -24,6 +24,7 @@ struct Options {
     std::string outputPath;
     unsigned threads = 0;  // threads of the output phase; 0: one per processor
     bool help = false;     // --help or -h: print kHelp, nothing else
+    bool version = false;  // --version: print the version, nothing else
 };
 
 inline constexpr const char* kUsage =
@@ -41,7 +42,7 @@ inline constexpr const char* kHelp =
     "does. --fps 1 to 10, or --durations with one duration in milliseconds per line;\n"
     "--cursor: one 'x y' or '-' per line; --sound: 22,050 Hz mono 16-bit, raw or WAV.\n"
     "--threads: threads of the output phase, 1 to 16 (one per processor when left out);\n"
-    "the output is the same whatever the count.\n"
+    "the output is the same whatever the count. --version: the version.\n"
     "\n"
     "What is left on disk:\n"
     "  success: OUT.flv and OUT.bmp, each replacing any file of that name.\n"
