@@ -110,6 +110,21 @@ int SpoolWorkers::finish() {
     return failed ? 0 : 1;
 }
 
+int SpoolWorkers::drain() {
+    bool failed = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(
+            lock, [this] { return (queue_.empty() && !writing_) || failed_ || threads_.empty(); });
+        failed = failed_ || !queue_.empty();
+    }
+    if (failed) {
+        stop(true);
+        return 0;
+    }
+    return 1;
+}
+
 void SpoolWorkers::waitForRoom() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock,
