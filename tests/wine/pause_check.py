@@ -8,17 +8,18 @@ and the pauses between them. While paused, the test showed a green window and pl
 3 kHz tone into the sound device: the video must show none of that green and hold none
 of that tone. Its duration must be the recorded stretches' sum (less the first frame's
 timer period) within one frame period; the start's own time (from the F2 press to the
-recorder's first tick, which cannot be timed from outside) may take up to START_S more. In every stretch each beep must land within
-MAX_OFFSET_MS of its flash, and the mean error of the last stretch within MAX_GROWTH_MS
-of the first's. As in sync_check.py, the flash times are pinned down by the scene's fixed
-period (here within each stretch: a pause moves the flashes by its length, which the
-test only knows roughly), and the device's own stretch (the quiet 200 Hz tone it delivers
-a little low, measured inside the stretches away from the joins) is taken off the errors
-over the recorded time: in the runs measured here the errors grew with the time
-recorded, not with the time that passed including the pauses (the raw errors are printed
-too). Where a stretch's flashes cannot all be
-pinned down together (the scene itself late on a busy machine), each beep is held to the
-frame span its own flash fell in, and the stretch is left out of the growth.
+recorder's first tick, which cannot be timed from outside) may take up to START_S more.
+In every stretch each beep must land within MAX_OFFSET_MS of its flash, and the mean
+error of the last stretch within MAX_GROWTH_MS of the first's. As in sync_check.py, the
+flash times are pinned down by the scene's fixed period (here within each stretch: a
+pause moves the flashes by its length, which the test only knows roughly), and the
+device's own stretch (the quiet 200 Hz tone it delivers a little low, measured inside
+the stretches away from the joins) is taken off the errors over the recorded time: in
+the runs measured here the errors grew with the time recorded, not with the time that
+passed including the pauses (the raw errors are printed too). Where a stretch's flashes
+cannot all be pinned down together (the scene itself late on a busy machine), each beep
+is held to the frame span its own flash fell in, and the stretch is left out of the
+growth.
 """
 import array
 import math
