@@ -40,6 +40,9 @@ inline constexpr const char kProcessingError[] =
 inline constexpr const char kStatusIdle[] = "Idle";
 inline constexpr const char kStatusRecording[] = "Recording...";
 inline constexpr const char kStatusProcessing[] = "Processing output...";
+inline constexpr const char kStatusPaused[] = "Paused";
+inline constexpr const char kPauseButton[] = "Pause (F4)";
+inline constexpr const char kResumeButton[] = "Resume (F4)";
 inline constexpr const char kSuccess[] = "File successfully created.";
 inline constexpr const char kClose[] = "Close";
 

@@ -93,6 +93,8 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void startRecording(HWND dialog);
 void onCaptureTimer(HWND dialog);
 int stopRecording(HWND dialog);
+// Pauses a recording, or goes on with a paused one (button or F4).
+void togglePause(HWND dialog);
 INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD WINAPI outputWorker(LPVOID progressDialog);
 int tearDownRecorder(HWND window, int deleteOutput);

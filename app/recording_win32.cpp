@@ -91,6 +91,8 @@ void waitForWorker(HANDLE worker) {
 void showRecordingButtons(HWND dialog, int recording) {
     setControlDisabled(dialog, kIdStop, recording ? 0 : 1);
     setControlDisabled(dialog, kIdStart, recording ? 1 : 0);
+    SetDlgItemTextA(dialog, kIdPause, text::kPauseButton);
+    setControlDisabled(dialog, kIdPause, recording ? 0 : 1);
 }
 
 // Puts the display mode and the sound device back as they were before the recording,
@@ -113,12 +115,34 @@ void startWorker(HWND progress) {
     }
 }
 
-// The status bar's second part while recording: time, frames and late ticks.
+// The status bar's second part while recording: time without the pauses, frames and
+// late ticks.
 void showPace(Recorder& r, HWND dialog, DWORD nowMs) {
     char pace[64];
-    paceText(pace, sizeof pace, nowMs - r.recordingStartMs, r.spoolWorkers.framesRecorded(),
-             r.spoolWorkers.lateTicks());
+    paceText(pace, sizeof pace, recordedMs(r.state, r.recordingStartMs, nowMs),
+             r.spoolWorkers.framesRecorded(), r.spoolWorkers.lateTicks());
     setPaceText(dialog, pace);
+}
+
+// A failure while pausing or going on: the recording cannot go on.
+void failRecording(Recorder& r, HWND dialog) {
+    KillTimer(dialog, kCaptureTimer);
+    r.state.recording = 0;
+    putBackDisplayAndSound(r);
+    showError(dialog, text::kFrameError);
+    tearDownRecorder(dialog, 0);
+}
+
+// Ctrl, Alt or a Windows key held: F4 with them belongs to other programs (Ctrl+F4
+// closes a document).
+int pauseModifiersHeld() {
+    const int keys[] = {VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN};
+    for (const int key : keys) {
+        if ((GetAsyncKeyState(key) & 0x8000) != 0) {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -153,6 +177,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             } else if (id == kIdStop) {
                 if (canStop(r.state)) {
                     stopRecording(window);
+                }
+            } else if (id == kIdPause) {
+                if (canTogglePause(r.state)) {
+                    togglePause(window);
                 }
             } else if (id == kIdRecordAudio) {
                 if (canChangeRecordAudio(r.state, busy)) {
@@ -268,7 +296,7 @@ void startRecording(HWND dialog) {
 
 void onCaptureTimer(HWND dialog) {
     Recorder& r = theRecorder();
-    if (spoolIsBusy(r.spool) || !r.state.recording) {
+    if (spoolIsBusy(r.spool) || !grabsFrames(r.state)) {
         return;
     }
     const DWORD now = GetTickCount();
@@ -282,6 +310,49 @@ void onCaptureTimer(HWND dialog) {
     putBackDisplayAndSound(r);
     showError(dialog, text::kFrameError);
     tearDownRecorder(dialog, 0);
+}
+
+void togglePause(HWND dialog) {
+    Recorder& r = theRecorder();
+    if (spoolIsBusy(r.spool)) {
+        // A grab is under way: the command runs again once it has returned.
+        PostMessageA(dialog, WM_COMMAND, kIdPause, 0);
+        return;
+    }
+    if (!r.state.paused) {
+        KillTimer(dialog, kCaptureTimer);
+        // Every frame grabbed goes to the spool before the pause's record; a pause before
+        // the first tick keeps the picture of that moment.
+        if (!r.spoolWorkers.drain() ||
+            (spoolRecordedFrames(r.spool) == 0 &&
+             (r.spoolWorkers.tick(GetTickCount()) == TickResult::Failed ||
+              !r.spoolWorkers.drain())) ||
+            !spoolPause(r.spool, r.grabber.nowMs())) {
+            failRecording(r, dialog);
+            return;
+        }
+        enterPaused(r.state, GetTickCount());
+        SetDlgItemTextA(dialog, kIdPause, text::kResumeButton);
+        setStatusText(dialog, text::kStatusPaused);
+        showPace(r, dialog, GetTickCount());
+        redraw(dialog);
+        return;
+    }
+    if (!spoolResume(r.spool, r.grabber.nowMs())) {
+        failRecording(r, dialog);
+        return;
+    }
+    leavePaused(r.state, GetTickCount());
+    SetDlgItemTextA(dialog, kIdPause, text::kPauseButton);
+    setStatusText(dialog, text::kStatusRecording);
+    redraw(dialog);
+    // The first frame after the pause is grabbed at once, and the ticks go on from it.
+    r.spoolWorkers.restartPace();
+    onCaptureTimer(dialog);
+    if (r.state.recording && !r.state.tornDown.load()) {
+        SetTimer(dialog, kCaptureTimer,
+                 static_cast<UINT>(timerPeriodMs(r.settings.framesPerSecond)), nullptr);
+    }
 }
 
 int stopRecording(HWND dialog) {
@@ -312,6 +383,7 @@ int stopRecording(HWND dialog) {
     }
     if (r.settings.recordAudio) {
         soundSetVideoOrigin(r.sound, spoolFirstGrabMs(r.spool));
+        soundSetPauses(r.sound, spoolPauses(r.spool));
     }
     runOutputPhase(dialog);
     return 1;
@@ -323,6 +395,8 @@ void runOutputPhase(HWND dialog) {
     setStatusText(dialog, text::kStatusProcessing);
     setControlDisabled(dialog, kIdStop, 1);
     setControlDisabled(dialog, kIdStart, 1);
+    SetDlgItemTextA(dialog, kIdPause, text::kPauseButton);
+    setControlDisabled(dialog, kIdPause, 1);
     redraw(dialog);
     if (DialogBoxParamA(r.instance, MAKEINTRESOURCEA(kProgressDialogTemplate), dialog,
                         progressDialogProc, 0) == -1) {
@@ -477,6 +551,9 @@ LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
             SendMessageA(r.mainDialog, WM_COMMAND, kIdStart, 0);
         } else if (key->vkCode == VK_F3) {
             SendMessageA(r.mainDialog, WM_COMMAND, kIdStop, 0);
+        } else if (key->vkCode == VK_F4 && pauseKeyToggles(r.state, 1, pauseModifiersHeld())) {
+            // Posted: the hook returns at once, and the command passes the button's guard.
+            PostMessageA(r.mainDialog, WM_COMMAND, kIdPause, 0);
         }
         if (r.state.tornDown.load()) {
             // The command ran inside the main dialog's wait for a message and ended the
@@ -485,6 +562,10 @@ LRESULT CALLBACK keyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
             // leave the dialog waiting for good: post another.
             PostMessageA(r.mainDialog, WM_NULL, 0, 0);
         }
+    }
+    if (nCode == HC_ACTION && (wParam == WM_KEYUP || wParam == WM_SYSKEYUP) &&
+        reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->vkCode == VK_F4) {
+        pauseKeyToggles(r.state, 0, 0);
     }
     return CallNextHookEx(r.hook, nCode, wParam, lParam);
 }

@@ -129,6 +129,7 @@ int makeRecoveredVideo(Recorder& r, HWND dialog, const std::string& folder,
             s.recordAudio = 0;
         } else {
             soundSetVideoOrigin(r.sound, spoolFirstGrabMs(r.spool));
+            soundSetPauses(r.sound, spoolPauses(r.spool));
         }
     }
     runOutputPhase(dialog);

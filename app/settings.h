@@ -30,6 +30,7 @@ enum MainDialogControl : int {
     kIdStop = 127,
     kIdAbout = 128,
     kIdStatusBar = 129,
+    kIdPause = 130,
     kIdRecordAudio = 160,
     kIdSelectArea = 170,
     kIdBanner = 4001,

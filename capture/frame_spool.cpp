@@ -244,6 +244,8 @@ int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePt
     spool.source = &source;
     spool.count = 0;
     spool.grabbed = 0;
+    spool.pauses.clear();
+    spool.pausedSinceLastMs = 0;
     spool.total = 0;
     spool.reading = 0;
     spool.left = static_cast<uint32_t>(area.left);
@@ -254,7 +256,8 @@ int spoolOpenFiles(FrameSpool& spool, ScreenSource& source, FilePtr file, FilePt
 
 int spoolGrabFrame(FrameSpool& spool, GrabbedFrame& frame) {
     spool.busy = 1;
-    if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr) {
+    if (spool.file == nullptr || spool.reading != 0 || spool.source == nullptr ||
+        spoolIsPaused(spool)) {
         return 0;
     }
     ScreenSource& source = *spool.source;
@@ -370,12 +373,69 @@ int spoolAppendFrame(FrameSpool& spool, const GrabbedFrame& frame) {
     }
     if (spool.count > 0) {
         spool.index[spool.count - 1].durationMs =
-            static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
+            static_cast<uint16_t>(record.grabMs - spool.lastGrabMs - spool.pausedSinceLastMs);
     }
     spool.index[spool.count] = record;
     spool.lastGrabMs = record.grabMs;
+    spool.pausedSinceLastMs = 0;
     spool.count += 1;
     return 1;
+}
+
+namespace {
+
+bool writePauseRecord(FrameSpool& spool, int resume, uint32_t clockMs) {
+    if (spool.indexFile == nullptr) {
+        return true;
+    }
+    unsigned char bytes[kSpoolRecordBytes];
+    spoolEncodePause(resume, clockMs, static_cast<uint32_t>(spool.count), bytes);
+    return writeAll(*spool.indexFile, bytes, kSpoolRecordBytes);
+}
+
+// The last frame's duration: up to `endMs`, without the pauses since its grab.
+uint16_t durationUpTo(const FrameSpool& spool, uint32_t endMs) {
+    return static_cast<uint16_t>(endMs - spool.lastGrabMs - spool.pausedSinceLastMs);
+}
+
+// Where the recording ends when it ended paused: the open pause's beginning.
+bool endedPaused(const FrameSpool& spool, uint32_t& beginMs) {
+    if (!spoolIsPaused(spool)) {
+        return false;
+    }
+    beginMs = spool.pauses.back().beginMs;
+    return true;
+}
+
+}  // namespace
+
+int spoolPause(FrameSpool& spool, uint32_t clockMs) {
+    if (spool.file == nullptr || spool.reading != 0 || spoolIsPaused(spool) || spool.count == 0 ||
+        spool.count != spool.grabbed || !writePauseRecord(spool, 0, clockMs)) {
+        return 0;
+    }
+    spool.pauses.push_back({clockMs, 0, 0});
+    return 1;
+}
+
+int spoolResume(FrameSpool& spool, uint32_t clockMs) {
+    if (spool.file == nullptr || spool.reading != 0 || !spoolIsPaused(spool) ||
+        !writePauseRecord(spool, 1, clockMs)) {
+        return 0;
+    }
+    PauseSpan& pause = spool.pauses.back();
+    pause.endMs = clockMs;
+    pause.ended = 1;
+    spool.pausedSinceLastMs += clockMs - pause.beginMs;
+    return 1;
+}
+
+int spoolIsPaused(const FrameSpool& spool) {
+    return !spool.pauses.empty() && spool.pauses.back().ended == 0 ? 1 : 0;
+}
+
+const std::vector<PauseSpan>& spoolPauses(const FrameSpool& spool) {
+    return spool.pauses;
 }
 
 uint64_t spoolGrabbedFrameBound(const FrameSpool& spool) {
@@ -448,6 +508,8 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
     spool.count = 0;
     spool.total = 0;
     spool.reading = 0;
+    spool.pauses.clear();
+    spool.pausedSinceLastMs = 0;
     // The largest frame the writer can produce for this rectangle, and its block.
     const uint64_t largestRaw = largestPackedSize(spool.grid);
     const uint64_t largestBlock = blockBound(largestRaw);
@@ -457,6 +519,33 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
         unsigned char bytes[kSpoolRecordBytes];
         if (index.read(bytes, kSpoolRecordBytes) != int64_t{kSpoolRecordBytes}) {
             break;
+        }
+        if (spoolIsPauseRecord(bytes)) {
+            // A pause in turn: after a frame, a pause only when going on, going on only
+            // when paused, never going back in time.
+            int resume = 0;
+            uint32_t clockMs = 0;
+            uint32_t number = 0;
+            const bool paused = spoolIsPaused(spool) != 0;
+            if (!spoolDecodePause(bytes, resume, clockMs, number) ||
+                number != static_cast<uint32_t>(spool.count) || spool.count == 0 ||
+                (resume != 0) != paused ||
+                static_cast<int32_t>(
+                    clockMs - (paused ? spool.pauses.back().beginMs : spool.lastGrabMs)) < 0) {
+                break;
+            }
+            if (resume != 0) {
+                PauseSpan& pause = spool.pauses.back();
+                pause.endMs = clockMs;
+                pause.ended = 1;
+                spool.pausedSinceLastMs += clockMs - pause.beginMs;
+            } else {
+                spool.pauses.push_back({clockMs, 0, 0});
+            }
+            continue;
+        }
+        if (spoolIsPaused(spool)) {
+            break;  // a frame grabbed while paused is no frame of the recording
         }
         FrameRecord record;
         uint32_t number = 0;
@@ -480,13 +569,17 @@ int spoolOpenRecorded(FrameSpool& spool, FilePtr file, File& index, uint16_t las
             break;
         }
         if (spool.count > 0) {
-            spool.index[spool.count - 1].durationMs =
-                static_cast<uint16_t>(record.grabMs - spool.lastGrabMs);
+            spool.index[spool.count - 1].durationMs = durationUpTo(spool, record.grabMs);
         }
         spool.index[spool.count] = record;
         spool.index[spool.count].durationMs = lastDurationMs;
         spool.lastGrabMs = record.grabMs;
+        spool.pausedSinceLastMs = 0;
         spool.count += 1;
+    }
+    uint32_t pausedAt = 0;
+    if (spool.count > 0 && endedPaused(spool, pausedAt)) {
+        spool.index[spool.count - 1].durationMs = durationUpTo(spool, pausedAt);
     }
     if (!file->seek(0)) {
         return 0;
@@ -503,9 +596,13 @@ int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame) {
     frame.cursorPresent = 0;
     frame.tileCount = 0;
     if (spool.reading == 0) {
-        if (spool.count > 0 && spool.source != nullptr) {
-            spool.index[spool.count - 1].durationMs =
-                static_cast<uint16_t>(spool.source->nowMs() - spool.lastGrabMs);
+        // The last frame lasts until this read, or until the pause the recording
+        // ended in.
+        uint32_t pausedAt = 0;
+        if (spool.count > 0 && endedPaused(spool, pausedAt)) {
+            spool.index[spool.count - 1].durationMs = durationUpTo(spool, pausedAt);
+        } else if (spool.count > 0 && spool.source != nullptr) {
+            spool.index[spool.count - 1].durationMs = durationUpTo(spool, spool.source->nowMs());
         }
         // Writing is over.
         releaseWriting(spool);

@@ -15,6 +15,11 @@
 // strictly in the order they were grabbed and one call at a time. spoolRecordFrame
 // does the three for one grab.
 //
+// A recording may pause (spoolPause) and go on (spoolResume) any number of times between
+// frames: the pauses go to the index as records of their own with a crc32, and the
+// paused time is left out of the frame durations, so the frame before a pause lasts
+// until the pause and the video's time is the clock's time without the pauses.
+//
 // Calling order: spoolOpen (or spoolOpenRecorded), any number of spoolRecordFrame, then
 // spoolReadFrame until it reports the last frame, then captureRelease (which may come at
 // any point). The spool files stay on disk: whoever ends the recording deletes them.
@@ -24,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/pause_span.h"
 #include "capture/screen_source.h"
 #include "capture/tile_diff.h"
 #include "platform/file.h"
@@ -113,6 +119,8 @@ struct FrameSpool {
     unsigned char* readBuffer = nullptr;  // one compressed block while reading
     uint32_t readCapacity = 0;
     GrabbedFrame* pending = nullptr;  // spoolRecordFrame's frame, kept from tick to tick
+    std::vector<PauseSpan> pauses;    // in order; only the last may be open
+    uint32_t pausedSinceLastMs = 0;   // ended pauses since the last frame appended
 };
 
 // The capture rectangle in screen pixels.
@@ -142,7 +150,9 @@ int spoolOpenFile(FrameSpool& spool, ScreenSource& source, FilePtr file, const C
 // header (its description goes to `description`), then every record whose number is in
 // turn and whose crc32 matches its blocks in `file`, and stops at the first that does
 // not (a torn or damaged tail), never skipping ahead. The frames before it are the
-// spool's; the last one's duration is `lastDurationMs` (its end was not recorded).
+// spool's; the last one's duration is `lastDurationMs` (its end was not recorded), or
+// lasts until the pause when the recording ended paused. Pause records in turn are
+// taken up with the frames (spoolPauses) and leave their time out of the durations.
 // 1 when the header is intact (spoolRecordedFrames tells how many whole frames there
 // are, possibly none), 0 when `index` holds no intact header. Either way `index` is not
 // kept; `file` is kept on success only.
@@ -202,6 +212,20 @@ uint64_t spoolGrabbedFrameBound(const FrameSpool& spool);
 // frame). 1 on success; 0 on failure, which releases the spool. A spool without frames
 // fails at the first read.
 int spoolReadFrame(FrameSpool& spool, SpoolFrame& frame);
+
+// Pauses the recording at `clockMs` (the clock the grabs read): writes the pause record
+// to the index (when there is one) after the frames appended so far. Only between
+// appends, with every grabbed frame appended and at least one of them: 1 on success, 0
+// when refused (not recording, already paused, no frame yet, frames on their way) or
+// when the write fails or comes up short (nothing released). Grabs fail while paused.
+int spoolPause(FrameSpool& spool, uint32_t clockMs);
+// Goes on after a pause at `clockMs`; writes its record like spoolPause. 1 on success, 0
+// when not paused or the write fails.
+int spoolResume(FrameSpool& spool, uint32_t clockMs);
+// 1 while paused.
+int spoolIsPaused(const FrameSpool& spool);
+// The pauses so far (or those a recovered recording holds), in order.
+const std::vector<PauseSpan>& spoolPauses(const FrameSpool& spool);
 
 // Number of frames, valid from the first read on (0 before it).
 int32_t spoolFrameCount(const FrameSpool& spool);

@@ -39,6 +39,7 @@ int startSoundRecording(SoundRecorder& recorder, SoundDevice& device, FilePtr sp
     recorder.notesFile = std::move(notes);
     recorder.bytesAppended = 0;
     recorder.notes.clear();
+    recorder.pauses.clear();
     recorder.sealed = 0;
     if (recorder.notesFile != nullptr && recorder.notesFile->write(kSoundNotesMagic, 8) != 8) {
         return 0;
@@ -149,6 +150,10 @@ void soundSetVideoOrigin(SoundRecorder& recorder, uint32_t clockMs) {
     recorder.videoOriginMs = clockMs;
 }
 
+void soundSetPauses(SoundRecorder& recorder, std::vector<PauseSpan> pauses) {
+    recorder.pauses = std::move(pauses);
+}
+
 int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs) {
     if (recorder.sealed != 0) {
         return 1;
@@ -158,11 +163,14 @@ int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs) {
     }
     recorder.sealed = 1;
     recorder.edits.clear();
+    recorder.cuts.clear();
     recorder.edited.reset();
     if (recorder.hasVideoOrigin != 0 && recorder.spool != nullptr) {
         recorder.edits = planSoundEdits(recorder.notes, recorder.videoOriginMs);
-        if (!recorder.edits.empty()) {
-            recorder.edited = std::make_unique<EditedSoundFile>(*recorder.spool, recorder.edits);
+        recorder.cuts = planSoundCuts(recorder.notes, recorder.videoOriginMs, recorder.pauses);
+        if (!recorder.edits.empty() || !recorder.cuts.empty()) {
+            recorder.edited =
+                std::make_unique<EditedSoundFile>(*recorder.spool, recorder.edits, recorder.cuts);
         }
     }
     return 1;

@@ -74,8 +74,10 @@ struct SoundRecorder {
     uint32_t startMs = 0;          // the clock when the device was started (for reports)
     int hasVideoOrigin = 0;        // the first frame's clock is known
     uint32_t videoOriginMs = 0;
-    int sealed = 0;  // the output phase may read: nothing more is appended
+    int sealed = 0;                 // the output phase may read: nothing more is appended
+    std::vector<PauseSpan> pauses;  // cut from the sound, on the frames' clock
     std::vector<SoundEdit> edits;
+    std::vector<SoundCut> cuts;
     std::unique_ptr<File> edited;  // the spool with the edits applied, when there are any
 };
 
@@ -104,13 +106,17 @@ int soundAllAppended(const SoundRecorder& recorder);
 // The clock reading of the first frame, the moment the video starts; the sound is put in
 // step with it. Without it the sound is used as recorded.
 void soundSetVideoOrigin(SoundRecorder& recorder, uint32_t clockMs);
+// The recording's pauses (on the clock of the frames, as the frame spool keeps them):
+// the sound captured while paused is cut out, at the same instants as the picture.
+void soundSetPauses(SoundRecorder& recorder, std::vector<PauseSpan> pauses);
 // After the stop, `waitedMs` after the wait for the last buffers began: 1 once the output
 // phase may read the sound (every buffer is back, or the wait has reached
 // kSoundStopWaitMs and buffers still out will be ignored), with the timeline's edits
 // planned; 0 while the wait goes on.
 int soundReadyForOutput(SoundRecorder& recorder, uint32_t waitedMs);
 // The sound for the output phase (null when there is none): the spool, with the
-// timeline's edits applied once soundReadyForOutput has planned some.
+// timeline's edits and the pauses' cuts applied once soundReadyForOutput has planned
+// some.
 File* soundSpoolFile(SoundRecorder& recorder);
 // Closes the sound spool and its notes (they stay on disk) and frees any buffer still
 // held. Returns 1.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace pemlo {
 
@@ -49,24 +50,63 @@ std::vector<double> envelope(const std::vector<double>& start) {
     return out;
 }
 
+// Apparent start of the sound at each note: when sample 0 would have been captured had
+// the device lost nothing and kept the nominal rate, in ms against the video origin.
+std::vector<double> apparentStarts(const std::vector<SoundNote>& notes, uint32_t videoOriginMs) {
+    std::vector<double> start(notes.size());
+    for (size_t j = 0; j < notes.size(); ++j) {
+        const auto since = static_cast<int32_t>(notes[j].clockMs - videoOriginMs);
+        start[j] = since - static_cast<double>(notes[j].samples) / kSoundSamplesPerMs;
+    }
+    return start;
+}
+
+// Sound captured before the first frame keeps its place from the first frame on; only a
+// late start is moved. The edited sound heard at t ms was captured at t + base.
+double baseOf(const std::vector<double>& level) {
+    return std::min(level[0], 0.0);
+}
+
 }  // namespace
+
+std::vector<SoundCut> planSoundCuts(const std::vector<SoundNote>& notes, uint32_t videoOriginMs,
+                                    const std::vector<PauseSpan>& pauses) {
+    std::vector<SoundCut> cuts;
+    const double base =
+        notes.empty() ? 0.0 : baseOf(envelope(apparentStarts(notes, videoOriginMs)));
+    int64_t pausedMs = 0;  // the running total of the time paused, exact
+    int64_t cutSoFar = 0;  // samples cut so far: always that total in samples, rounded
+    for (const PauseSpan& pause : pauses) {
+        const auto beginMs = static_cast<int32_t>(pause.beginMs - videoOriginMs);
+        int64_t at = std::max<int64_t>(0, std::llround((beginMs - base) * kSoundSamplesPerMs));
+        // A pause that begins the very moment the one before ended (within the rounding)
+        // goes on from where that one's cut ends.
+        if (!cuts.empty()) {
+            at = std::max<int64_t>(at, static_cast<int64_t>(cuts.back().at + cuts.back().count));
+        }
+        if (pause.ended == 0) {
+            cuts.push_back({static_cast<uint64_t>(at),
+                            std::numeric_limits<uint64_t>::max() - static_cast<uint64_t>(at)});
+            break;
+        }
+        pausedMs += static_cast<int32_t>(pause.endMs - pause.beginMs);
+        const int64_t total = std::llround(static_cast<double>(pausedMs) * kSoundSamplesPerMs);
+        if (total > cutSoFar) {
+            cuts.push_back({static_cast<uint64_t>(at), static_cast<uint64_t>(total - cutSoFar)});
+        }
+        cutSoFar = std::max(cutSoFar, total);
+    }
+    return cuts;
+}
 
 std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t videoOriginMs) {
     std::vector<SoundEdit> edits;
     if (notes.empty()) {
         return edits;
     }
-    // Apparent start of the sound at each note: when sample 0 would have been captured
-    // had the device lost nothing and kept the nominal rate.
-    std::vector<double> start(notes.size());
-    for (size_t j = 0; j < notes.size(); ++j) {
-        const auto since = static_cast<int32_t>(notes[j].clockMs - videoOriginMs);
-        start[j] = since - static_cast<double>(notes[j].samples) / kSoundSamplesPerMs;
-    }
+    const std::vector<double> start = apparentStarts(notes, videoOriginMs);
     const std::vector<double> level = envelope(start);
-    // Sound captured before the first frame keeps its place from the first frame on;
-    // only a late start is moved.
-    const double base = std::min(level[0], 0.0);
+    const double base = baseOf(level);
 
     const auto drift = static_cast<int64_t>(kSoundDriftStartMs * kSoundSamplesPerMs);
     const auto settled = static_cast<int64_t>(kSoundDriftStopMs * kSoundSamplesPerMs);

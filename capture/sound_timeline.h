@@ -30,10 +30,18 @@
 //   - anything within kSoundDriftStartMs is left alone: a device that keeps time gives no
 //     edit at all, and its sound is used exactly as recorded.
 // Edits are sorted by position and never overlap.
+//
+// Pauses (the device keeps running through them, so the notes stay whole) are cut from
+// the edited sound by planSoundCuts at the instants the picture is cut: the sound
+// captured while paused goes. Each cut's place and length come from the clock readings
+// and the running total of the time paused, never from adding rounded parts, so the
+// error stays within a sample however many pauses there are.
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+#include "capture/pause_span.h"
 
 namespace pemlo {
 
@@ -70,6 +78,23 @@ struct SoundEdit {
 // The edits for `notes` (in the order the buffers came back) against a first frame at
 // clock `videoOriginMs`. No notes, no edits.
 std::vector<SoundEdit> planSoundEdits(const std::vector<SoundNote>& notes, uint32_t videoOriginMs);
+
+// One cut of the edited sound: `count` samples from position `at` on (positions in the
+// edited sound before any cut) are left out.
+struct SoundCut {
+    uint64_t at = 0;
+    uint64_t count = 0;
+
+    bool operator==(const SoundCut&) const = default;
+};
+// Samples faded out before and in after each cut, so that no join clicks (3 ms).
+inline constexpr int64_t kSoundCutFadeSamples = 66;
+
+// The cuts for `pauses` (in order, on the clock of `notes`) of the sound that
+// planSoundEdits(notes, videoOriginMs) edits: the sound captured from each pause's
+// beginning to its end, everything after an open pause. Sorted, never overlapping.
+std::vector<SoundCut> planSoundCuts(const std::vector<SoundNote>& notes, uint32_t videoOriginMs,
+                                    const std::vector<PauseSpan>& pauses);
 
 // Where recorded sample `sample` ends up in the edited sound (the samples inserted and
 // left out before it counted). A skipped sample reports the position it would have had.

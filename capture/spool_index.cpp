@@ -91,4 +91,31 @@ void spoolDecodeRecord(const unsigned char in[kSpoolRecordBytes], FrameRecord& r
     crc = getLe32(in + 28);
 }
 
+void spoolEncodePause(int resume, uint32_t clockMs, uint32_t number,
+                      unsigned char out[kSpoolRecordBytes]) {
+    std::memset(out, 0, kSpoolRecordBytes);
+    putLe32(out, kSpoolPauseMark);
+    putLe32(out + 4, resume ? 2 : 1);
+    putLe32(out + 8, clockMs);
+    putLe32(out + 24, number);
+    putLe32(out + 28, crcOf(0, out, kSpoolRecordBytes - 4));
+}
+
+bool spoolIsPauseRecord(const unsigned char in[kSpoolRecordBytes]) {
+    return getLe32(in) == kSpoolPauseMark;
+}
+
+bool spoolDecodePause(const unsigned char in[kSpoolRecordBytes], int& resume, uint32_t& clockMs,
+                      uint32_t& number) {
+    const uint32_t kind = getLe32(in + 4);
+    if (!spoolIsPauseRecord(in) || (kind != 1 && kind != 2) ||
+        crcOf(0, in, kSpoolRecordBytes - 4) != getLe32(in + 28)) {
+        return false;
+    }
+    resume = kind == 2 ? 1 : 0;
+    clockMs = getLe32(in + 8);
+    number = getLe32(in + 24);
+    return true;
+}
+
 }  // namespace pemlo

@@ -12,6 +12,11 @@
 //           cursor), tile count, the grab's clock reading, cursor x and y (16 bits), the
 //           frame's number (0, 1, 2, ...), and the crc32 of the 28 bytes before it
 //           followed by the frame's cursor block and frame block.
+//   pauses  a record of the same size where the recording paused or went on, between the
+//           records of the frames around it: kSpoolPauseMark (where a frame's raw size
+//           would be), 1 for a pause or 2 for going on, the clock reading, 12 zero
+//           bytes, the number of the frame that follows, and the crc32 of the 28 bytes
+//           before it.
 // The blocks themselves are in the spool, back to back in the same order. A record
 // whose crc32 does not match its blocks, whose number is out of turn, or that is cut
 // short ends the readable recording: everything before it is whole.
@@ -59,5 +64,18 @@ void spoolEncodeRecord(const FrameRecord& record, uint32_t number, uint32_t crc,
 // Decodes a record; the crc32 is returned, not checked (it needs the blocks).
 void spoolDecodeRecord(const unsigned char in[kSpoolRecordBytes], FrameRecord& record,
                        uint32_t& number, uint32_t& crc);
+
+// The first field of a pause record: no frame's raw size is this large.
+constexpr uint32_t kSpoolPauseMark = 0xFFFFFFFFU;
+
+// Encodes a pause (`resume` 0) or the recording going on (`resume` 1) at `clockMs`,
+// before frame `number`, with its crc32.
+void spoolEncodePause(int resume, uint32_t clockMs, uint32_t number,
+                      unsigned char out[kSpoolRecordBytes]);
+// Whether a record read from the index is a pause record (by its first field).
+bool spoolIsPauseRecord(const unsigned char in[kSpoolRecordBytes]);
+// Decodes a pause record. False when its crc32 does not match or its kind is unknown.
+bool spoolDecodePause(const unsigned char in[kSpoolRecordBytes], int& resume, uint32_t& clockMs,
+                      uint32_t& number);
 
 }  // namespace pemlo

@@ -101,6 +101,21 @@ int SpoolWorkers::finish() {
     return failed ? 0 : 1;
 }
 
+int SpoolWorkers::drain() {
+    // Every grabbed frame has a task in the group; the last to finish has appended it.
+    pool_.wait(compressing_);
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed = failed_ || !queue_.empty() || pool_.helperCount() == 0;
+    }
+    if (failed) {
+        stop(true);
+        return 0;
+    }
+    return 1;
+}
+
 void SpoolWorkers::waitForRoom() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return queue_.size() < frameLimit_ || failed_ || dropping_; });

@@ -34,7 +34,7 @@ inline constexpr uint64_t kSpoolQueueBytes = uint64_t{160} << 20;
 enum class TickResult {
     Recorded,  // the frame was grabbed and is on its way to the spool
     Late,      // the frames waiting hold the bound: nothing grabbed
-    Failed,    // the grab or an earlier frame's compression or append Failed
+    Failed,    // the grab or an earlier frame's compression or append failed
 };
 
 class SpoolWorkers {
@@ -57,6 +57,13 @@ class SpoolWorkers {
     int finish();
     // Stops the workers; frames not yet appended are dropped.
     void abandon();
+    // Waits until every grabbed frame is appended, the workers staying ready for more
+    // (a pause: the spool may then be written by the caller until the next tick). 1 when
+    // all were appended, 0 after a failure (the workers are then stopped).
+    int drain();
+    // The next tick counts no missed ticks before it (the recording goes on after a
+    // pause, whose time is no lateness).
+    void restartPace() { ticked_ = false; }
     // Waits until a tick can grab without reaching the bound (or the recording has
     // failed): for a recording that keeps every frame whatever the time it takes (the
     // replay tool).

@@ -31,6 +31,16 @@ if(PEMLO_WINDOWS_BIN)
         LABELS "wine;peer;slow" TIMEOUT 400)
 endif()
 if(PEMLO_WINDOWS_BIN)
+    # Pause and resume: ten cycles cut from picture and sound in step; the hot key's
+    # rules, a pause at the start, and a recording killed while paused.
+    add_test(NAME wine_app_e2e_pause
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_pause.sh ${PEMLO_WINDOWS_BIN})
+    add_test(NAME wine_app_e2e_pause_keys
+        COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_pause.sh ${PEMLO_WINDOWS_BIN} keys)
+    set_tests_properties(wine_app_e2e_pause wine_app_e2e_pause_keys PROPERTIES
+        LABELS "wine;peer;slow" TIMEOUT 400)
+endif()
+if(PEMLO_WINDOWS_BIN)
     # "Select area..." with the real pointer, at 96 DPI and on a display scaled to 150 %.
     add_test(NAME wine_app_e2e_select
         COMMAND ${PEMLO_WINE_TEST} ${CMAKE_SOURCE_DIR}/tests/wine/e2e_select.sh ${PEMLO_WINDOWS_BIN})

@@ -35,6 +35,57 @@ TEST(RecorderState, GuardsFollowTheRecordingThroughItsPhases) {
     EXPECT_EQ(canStop(s), 0);
 }
 
+TEST(RecorderState, APauseIsARecordingThatGrabsNothingAndCountsNoTime) {
+    RecorderState s;
+    EXPECT_EQ(canTogglePause(s), 0);  // F4 while idle does nothing
+    enterRecording(s, 0);
+    EXPECT_EQ(canTogglePause(s), 1);
+    EXPECT_EQ(grabsFrames(s), 1);
+    EXPECT_EQ(recordedMs(s, 1000, 4000), 3000u);
+
+    enterPaused(s, 4000);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Paused);
+    EXPECT_EQ(grabsFrames(s), 0);
+    EXPECT_EQ(canTogglePause(s), 1);
+    EXPECT_EQ(canStop(s), 1);  // Stop works while paused
+    EXPECT_EQ(canStart(s, 0), 0);
+    EXPECT_EQ(canChangeRecordAudio(s, 0), 0);
+    EXPECT_EQ(recordedMs(s, 1000, 9000), 3000u);  // frozen while paused
+    // The program ended while paused keeps the recording as while recording.
+    EXPECT_EQ(keepsSpools(s, 5, 0), 1);
+
+    leavePaused(s, 10000);
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Recording);
+    EXPECT_EQ(grabsFrames(s), 1);
+    EXPECT_EQ(recordedMs(s, 1000, 10500), 3500u);
+    enterPaused(s, 11000);
+    enterProcessing(s);  // stopped while paused
+    EXPECT_EQ(recorderPhase(s), RecorderPhase::Processing);
+    EXPECT_EQ(canTogglePause(s), 0);  // F4 while the video is made does nothing
+    EXPECT_EQ(grabsFrames(s), 0);
+}
+
+TEST(RecorderState, PausesAcrossTheWrapOfTheClockCountTheirTimeOnly) {
+    RecorderState s;
+    enterRecording(s, 0);
+    const unsigned long start = 0xFFFFFC18UL;  // 1 s before the 32-bit clock wraps
+    enterPaused(s, 0xFFFFFFF0UL);
+    leavePaused(s, 0x10UL);
+    EXPECT_EQ(recordedMs(s, start, 1000), 2000u - 32u);
+}
+
+TEST(RecorderState, ThePauseKeyTogglesOnceAPressAndNotWithModifiers) {
+    RecorderState s;
+    EXPECT_EQ(pauseKeyToggles(s, 1, 0), 1);
+    EXPECT_EQ(pauseKeyToggles(s, 1, 0), 0);  // held: the key repeats
+    EXPECT_EQ(pauseKeyToggles(s, 1, 0), 0);
+    EXPECT_EQ(pauseKeyToggles(s, 0, 0), 0);
+    EXPECT_EQ(pauseKeyToggles(s, 1, 1), 0);  // Ctrl+F4 closes a document
+    EXPECT_EQ(pauseKeyToggles(s, 1, 0), 0);  // ... and Ctrl let go while F4 is held
+    EXPECT_EQ(pauseKeyToggles(s, 0, 1), 0);
+    EXPECT_EQ(pauseKeyToggles(s, 1, 0), 1);
+}
+
 TEST(RecorderState, RefusedStartReturnsToIdle) {
     RecorderState s;
     enterRecording(s, 1);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/spool_index.h"
 #include "fake_sources.h"
 #include "tests/support/memory_file.h"
 
@@ -629,6 +630,132 @@ TEST(SpoolFile, TheSpoolAndItsIndexStayInTheirFolderUnsharedUntilDeleted) {
     EXPECT_TRUE(deleteFile(folder + "/" + kFrameSpoolName));
     EXPECT_TRUE(deleteFile(folder + "/" + kFrameIndexName));
     EXPECT_TRUE(removeFolder(folder));
+}
+
+// A recording with pauses, its index in memory: frames grabbed at `grabs` (clock), the
+// recording paused before the grab of the same index in `pausesBefore` ({begin, end};
+// end 0: still paused at the end).
+struct PausedTake {
+    FakeScreen screen{16, 4, 64};
+    CaptureArea area{0, 0, 16, 4};
+    MemoryFile frames;
+    MemoryFile index;
+};
+
+void recordWithPauses(PausedTake& t, const std::vector<uint32_t>& grabs,
+                      const std::vector<std::pair<size_t, PauseSpan>>& pauses) {
+    FrameSpool spool;
+    ASSERT_EQ(spoolOpenFiles(spool, t.screen, viewOf(t.frames), viewOf(t.index), t.area, "d"), 1);
+    size_t nextPause = 0;
+    for (size_t i = 0; i <= grabs.size(); ++i) {
+        for (; nextPause < pauses.size() && pauses[nextPause].first == i; ++nextPause) {
+            const PauseSpan& p = pauses[nextPause].second;
+            ASSERT_EQ(spoolPause(spool, p.beginMs), 1);
+            GrabbedFrame refused;
+            EXPECT_EQ(spoolGrabFrame(spool, refused), 0);  // nothing is grabbed while paused
+            EXPECT_EQ(spoolPause(spool, p.beginMs), 0);
+            if (p.ended != 0) {
+                ASSERT_EQ(spoolResume(spool, p.endMs), 1);
+            }
+        }
+        if (i < grabs.size()) {
+            t.screen.times = {grabs[i]};
+            ASSERT_EQ(spoolRecordFrame(spool), 1);
+        }
+    }
+    captureRelease(spool);
+}
+
+std::vector<uint16_t> recoveredDurations(PausedTake& t, std::vector<PauseSpan>* pauses = nullptr,
+                                         uint64_t* totalMs = nullptr) {
+    MemoryFile frames;
+    frames.bytes = t.frames.bytes;
+    MemoryFile index;
+    index.bytes = t.index.bytes;
+    FrameSpool spool;
+    std::string description;
+    EXPECT_EQ(spoolOpenRecorded(spool, viewOf(frames), index, 100, description), 1);
+    if (pauses != nullptr) {
+        *pauses = spoolPauses(spool);
+    }
+    if (totalMs != nullptr) {
+        *totalMs = spoolDurationMs(spool);
+    }
+    std::vector<uint16_t> out;
+    SpoolFrame frame;
+    for (int32_t i = 0; i < spoolRecordedFrames(spool); ++i) {
+        EXPECT_EQ(spoolReadFrame(spool, frame), 1);
+        out.push_back(frame.durationMs);
+    }
+    return out;
+}
+
+TEST(SpoolPauses, ThePausedTimeIsLeftOutOfTheDurationsAndTheRecordsRecoverIt) {
+    PausedTake t;
+    // A 70 s pause (beyond the 16-bit durations) and a recording that ends paused.
+    recordWithPauses(t, {1000, 1100, 71160, 71260}, {{2, {1150, 71150, 1}}, {4, {71300, 0, 0}}});
+    std::vector<PauseSpan> pauses;
+    uint64_t total = 0;
+    // The frame before a pause lasts until it; the last one until the pause it ended in.
+    EXPECT_EQ(recoveredDurations(t, &pauses, &total), (std::vector<uint16_t>{100, 60, 100, 40}));
+    EXPECT_EQ(total, 300u);
+    EXPECT_EQ(pauses, (std::vector<PauseSpan>{{1150, 71150, 1}, {71300, 0, 0}}));
+
+    // Killed just after going on, before the next frame: the last frame lasts a period.
+    PausedTake resumed;
+    recordWithPauses(resumed, {1000, 1100}, {{2, {1150, 9000, 1}}});
+    EXPECT_EQ(recoveredDurations(resumed, &pauses), (std::vector<uint16_t>{100, 100}));
+    EXPECT_EQ(pauses.size(), 1u);
+}
+
+TEST(SpoolPauses, ATornOrDamagedPauseRecordEndsTheRecordingAtTheFrameBeforeIt) {
+    PausedTake t;
+    recordWithPauses(t, {1000, 1100, 5160, 5260}, {{2, {1150, 5150, 1}}});
+    const size_t pauseAt = t.index.bytes.size() - 2 * kSpoolRecordBytes - 2 * kSpoolRecordBytes;
+    ASSERT_TRUE(spoolIsPauseRecord(&t.index.bytes[pauseAt]));
+    std::vector<PauseSpan> pauses;
+    for (size_t keep : {pauseAt + 5, pauseAt + kSpoolRecordBytes - 1}) {
+        PausedTake torn = {};
+        torn.frames.bytes = t.frames.bytes;
+        torn.index.bytes.assign(t.index.bytes.begin(), t.index.bytes.begin() + keep);
+        EXPECT_EQ(recoveredDurations(torn, &pauses), (std::vector<uint16_t>{100, 100})) << keep;
+        EXPECT_TRUE(pauses.empty());
+    }
+    // A flipped bit in the pause or in its going on: nothing after it is used.
+    for (size_t at : {pauseAt + 8, pauseAt + kSpoolRecordBytes + 8}) {
+        PausedTake damaged;
+        damaged.frames.bytes = t.frames.bytes;
+        damaged.index.bytes = t.index.bytes;
+        damaged.index.bytes[at] ^= 1;
+        const std::vector<uint16_t> got = recoveredDurations(damaged, &pauses);
+        EXPECT_EQ(got, (at == pauseAt + 8 ? std::vector<uint16_t>{100, 100}
+                                          : std::vector<uint16_t>{100, 50}))
+            << at;
+    }
+    EXPECT_EQ(recoveredDurations(t), (std::vector<uint16_t>{100, 60, 100, 100}));
+}
+
+TEST(SpoolPauses, APauseNeedsAFrameAndEveryGrabbedFrameInTheSpool) {
+    FakeScreen screen(16, 4, 64);
+    FrameSpool spool;
+    MemoryFile frames;
+    ASSERT_EQ(spoolOpenFile(spool, screen, viewOf(frames), CaptureArea{0, 0, 16, 4}), 1);
+    EXPECT_EQ(spoolPause(spool, 10), 0);   // no frame yet
+    EXPECT_EQ(spoolResume(spool, 10), 0);  // not paused
+    screen.times = {100};
+    GrabbedFrame grabbed;
+    ASSERT_EQ(spoolGrabFrame(spool, grabbed), 1);
+    EXPECT_EQ(spoolPause(spool, 150), 0);  // the frame is still on its way
+    ASSERT_EQ(spoolCompressFrame(grabbed), 1);
+    ASSERT_EQ(spoolAppendFrame(spool, grabbed), 1);
+    EXPECT_EQ(spoolPause(spool, 150), 1);
+    EXPECT_EQ(spoolIsPaused(spool), 1);
+    // Stopped while paused: the last frame lasts until the pause, not until the read.
+    screen.times = {9000};
+    SpoolFrame frame;
+    ASSERT_EQ(spoolReadFrame(spool, frame), 1);
+    EXPECT_EQ(frame.durationMs, 50);
+    EXPECT_EQ(frame.last, 1);
 }
 
 }  // namespace

@@ -226,5 +226,151 @@ TEST(EditedSoundFile, WithoutEditsItReadsTheSpoolAsItIs) {
     EXPECT_EQ(readAll(edited, 3), (std::vector<unsigned char>{1, 2, 3, 4, 5}));
 }
 
+// Samples the cuts before edited position `at` leave out.
+uint64_t cutBefore(const std::vector<SoundCut>& cuts, int64_t at) {
+    uint64_t sum = 0;
+    for (const SoundCut& c : cuts) {
+        if (c.at + c.count <= static_cast<uint64_t>(at)) {
+            sum += c.count;
+        }
+    }
+    return sum;
+}
+
+TEST(SoundCuts, HundredPausesAreCutExactlyAsThePictureIsDespiteALateFastDeviceAndADropout) {
+    // 100 cycles of a recorded stretch and a pause of uneven lengths, on a device that
+    // begins 300 ms late, runs 0.1 % fast, and loses 700 ms across the 40th resume.
+    SoundScript script;
+    script.startMs = 300;
+    script.rate = 1.001;
+    script.jitterMs = 20;
+    script.beepEveryMs = 250;
+    std::vector<PauseSpan> pauses;
+    uint32_t clock = 0;  // against the first frame
+    for (int k = 0; k < 100; ++k) {
+        clock += 2000 + static_cast<uint32_t>(k * 37 % 501);
+        const uint32_t length = 1500 + static_cast<uint32_t>(k * 53 % 997);
+        pauses.push_back({script.originMs + clock, script.originMs + clock + length, 1});
+        if (k == 40) {
+            script.dropouts = {{clock + length - 300.0, 700.0}};
+        }
+        clock += length;
+    }
+    script.lengthMs = clock + 3000.0;
+    const SoundTake take = recordScript(script);
+    const std::vector<SoundEdit> edits = plan(script, take);
+    const std::vector<SoundCut> cuts = planSoundCuts(take.notes, script.originMs, pauses);
+    ASSERT_EQ(cuts.size(), pauses.size());
+
+    // Each cut begins where its pause does and leaves out, with those before it, the
+    // time paused so far to the sample: the running total, not a sum of rounded parts.
+    int64_t pausedMs = 0;
+    uint64_t cutSoFar = 0;
+    for (size_t k = 0; k < cuts.size(); ++k) {
+        const double beginMs = pauses[k].beginMs - script.originMs;
+        EXPECT_EQ(cuts[k].at, static_cast<uint64_t>(std::llround(beginMs * kSoundSamplesPerMs)))
+            << k;
+        pausedMs += pauses[k].endMs - pauses[k].beginMs;
+        cutSoFar += cuts[k].count;
+        ASSERT_EQ(cutSoFar, static_cast<uint64_t>(std::llround(pausedMs * kSoundSamplesPerMs)))
+            << k;
+        if (k > 0) {
+            EXPECT_GE(cuts[k].at, cuts[k - 1].at + cuts[k - 1].count);
+        }
+    }
+
+    // Every beep captured while paused is cut; every other one is heard with its frame
+    // (at its time less the time paused before it), the last stretch as the first.
+    double firstError = 0;
+    double lastError = 0;
+    int heard = 0;
+    for (const auto& [ms, sample] : take.beeps) {
+        const int64_t at = editedPosition(edits, sample);
+        int64_t pausedBefore = 0;
+        bool inPause = false;
+        // Beeps at a join, and those the device's loss moves within its buffer (the
+        // timeline places a loss at a buffer's edge), are left out of the count.
+        bool unsure = std::abs(ms - script.dropouts[0].first) < 500;
+        for (const PauseSpan& p : pauses) {
+            const double begin = p.beginMs - script.originMs;
+            const double end = p.endMs - script.originMs;
+            inPause = inPause || (ms >= begin && ms < end);
+            unsure = unsure || std::abs(ms - begin) < 100 || std::abs(ms - end) < 100;
+            pausedBefore += ms >= end ? static_cast<int64_t>(end - begin) : 0;
+        }
+        if (unsure) {
+            continue;
+        }
+        bool cut = false;
+        for (const SoundCut& c : cuts) {
+            cut = cut ||
+                  (static_cast<uint64_t>(at) >= c.at && static_cast<uint64_t>(at) < c.at + c.count);
+        }
+        EXPECT_EQ(cut, inPause) << ms;
+        if (cut) {
+            continue;
+        }
+        const double error = static_cast<double>(at - static_cast<int64_t>(cutBefore(cuts, at))) /
+                                 kSoundSamplesPerMs -
+                             (ms - static_cast<double>(pausedBefore));
+        if (ms > 1000 && heard++ == 0) {
+            firstError = error;
+        }
+        if (ms > 1000) {
+            lastError = error;
+            EXPECT_LE(std::abs(error), 50.0) << ms;
+        }
+    }
+    EXPECT_GT(heard, 500);
+    EXPECT_LE(std::abs(lastError - firstError), 30.0);
+
+    // Stopped while paused: everything from that pause on goes.
+    pauses.push_back({script.originMs + clock + 1000, 0, 0});
+    const std::vector<SoundCut> open = planSoundCuts(take.notes, script.originMs, pauses);
+    ASSERT_EQ(open.size(), pauses.size());
+    EXPECT_EQ(open.back().at,
+              static_cast<uint64_t>(std::llround((clock + 1000) * kSoundSamplesPerMs)));
+    EXPECT_GT(open.back().count, uint64_t{1} << 62);
+    EXPECT_TRUE(planSoundCuts(take.notes, script.originMs, {}).empty());
+}
+
+TEST(EditedSoundFile, CutsThePausesOutWithAFadeAtEachJoin) {
+    MemoryFile spool;
+    const size_t n = 20000;
+    spool.bytes.resize(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<uint16_t>(static_cast<int16_t>(20000));
+        spool.bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
+        spool.bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+    }
+    // A silence edit before the first cut, so the cuts count edited positions.
+    const std::vector<SoundEdit> edits{{100, SoundEditKind::Silence, 50}};
+    const std::vector<SoundCut> cuts{{1000, 3000}, {4100, 1}, {9000, UINT64_MAX - 9000}};
+    EditedSoundFile edited(spool, edits, cuts);
+    for (uint32_t chunk : {2u, 7u, 4096u, 60000u}) {
+        SCOPED_TRACE(chunk);
+        ASSERT_TRUE(edited.seek(0));
+        const std::vector<unsigned char> bytes = readAll(edited, chunk);
+        ASSERT_EQ(bytes.size(), size_t{9000 - 3000 - 1} * 2);
+        EXPECT_EQ(edited.tell(), static_cast<int64_t>(bytes.size()));
+        std::vector<int> got(bytes.size() / 2);
+        for (size_t i = 0; i < got.size(); ++i) {
+            got[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        }
+        EXPECT_EQ(got[99], 20000);
+        EXPECT_EQ(got[100], 0);  // the silence edit
+        EXPECT_EQ(got[500], 20000);
+        // Faded down into each join and up out of it: no step larger than a fade's.
+        const int step = 20000 / static_cast<int>(kSoundCutFadeSamples) + 2;
+        for (size_t i = 151; i < got.size(); ++i) {
+            ASSERT_LE(std::abs(got[i] - got[i - 1]), step) << i;
+        }
+        EXPECT_LT(std::abs(got[999]), step);   // the last sample before the first cut
+        EXPECT_LT(std::abs(got[1000]), step);  // the first after it
+        EXPECT_EQ(got[2000], 20000);
+        EXPECT_LT(std::abs(got.back()), step);  // faded out before the open cut
+    }
+}
+
 }  // namespace
 }  // namespace pemlo

@@ -131,6 +131,48 @@ TEST(SpoolWorkers, TheFramesIndexOnDiskReadsBackAsALaterStartWouldReadIt) {
     r.expectFramesAsGrabbed(8, recovered);
 }
 
+// A pause waits until every frame grabbed is appended (its record goes after theirs),
+// the workers stay ready for the frames after it, and the paused time counts neither in
+// the durations nor as late ticks.
+TEST(SpoolWorkers, APauseWaitsForTheFramesOnTheirWayAndCountsNoLateTicks) {
+    Recording r(2, kSpoolQueueBytes, true);
+    const uint32_t grabs[] = {1000, 1100, 1200, 9050, 9150};
+    for (uint32_t t : grabs) {
+        r.screen.times.push_back(t);
+    }
+    r.gate->setOpen(false);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(r.workers.tick(grabs[i]), TickResult::Recorded);
+    }
+    std::atomic<int> drained{-1};
+    std::thread pause([&] { drained = r.workers.drain(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(drained.load(), -1) << "the pause waits for the frames on their way";
+    r.gate->setOpen(true);
+    pause.join();
+    ASSERT_EQ(drained.load(), 1);
+    ASSERT_EQ(spoolPause(r.spool, 1250), 1);
+    ASSERT_EQ(spoolResume(r.spool, 9050), 1);
+    r.workers.restartPace();
+    ASSERT_EQ(r.workers.tick(9050), TickResult::Recorded);
+    ASSERT_EQ(r.workers.tick(9150), TickResult::Recorded);
+    ASSERT_EQ(r.workers.finish(), 1);
+    EXPECT_EQ(r.workers.lateTicks(), 0u);
+    EXPECT_EQ(r.workers.framesRecorded(), 5u);
+
+    auto frames = std::make_unique<MemoryFile>();
+    frames->bytes = r.memory.bytes;
+    MemoryFile index;
+    index.bytes = r.indexMemory.bytes;
+    FrameSpool recovered;
+    std::string description;
+    ASSERT_EQ(spoolOpenRecorded(recovered, std::move(frames), index, 100, description), 1);
+    ASSERT_EQ(spoolRecordedFrames(recovered), 5);
+    // 100 + 100 + (50 before the pause) + 100 + the last frame's period.
+    EXPECT_EQ(spoolDurationMs(recovered), 450u);
+    EXPECT_EQ(spoolPauses(recovered), (std::vector<PauseSpan>{{1250, 9050, 1}}));
+}
+
 // With room for one frame, a tick while it is still being written grabs nothing and
 // counts as late; the stop then waits for the frame that was promised.
 TEST(SpoolWorkers, TheBoundMakesTicksLateAndTheStopKeepsWhatWasGrabbed) {

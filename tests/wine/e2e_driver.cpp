@@ -252,6 +252,63 @@ int runStill(int x, int y, int w, int h, int ms) {
     return 0;
 }
 
+// Key-downs of F4 the key-log window received: plain, and with Ctrl held.
+int keylogF4 = 0;
+int keylogCtrlF4 = 0;
+
+LRESULT CALLBACK keylogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && wParam == VK_F4 && (lParam & (1L << 30)) == 0) {
+        if ((GetKeyState(VK_CONTROL) & 0x8000) != 0) {
+            ++keylogCtrlF4;
+        } else {
+            ++keylogF4;
+        }
+        return 0;
+    }
+    if (message == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window, &ps);
+        RECT r;
+        GetClientRect(window, &r);
+        HBRUSH b = CreateSolidBrush(RGB(0, 255, 0));
+        FillRect(dc, &r, b);
+        DeleteObject(b);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A green window of w x h pixels at (x, y) that takes the keyboard focus for `ms`
+// milliseconds (another program than the recorder, as a user's would be), then prints
+// the first key-downs of F4 it received: "F4 N, Ctrl+F4 M".
+int runKeylog(int x, int y, int w, int h, int ms) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = keylogProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PemloTestKeylog";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "keylog", WS_POPUP | WS_VISIBLE,
+                                  x, y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
+    if (window == nullptr) {
+        return fail("cannot create the key-log window");
+    }
+    SetForegroundWindow(window);
+    SetFocus(window);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(ms) && IsWindow(window)) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+    DestroyWindow(window);
+    std::printf("F4 %d, Ctrl+F4 %d\n", keylogF4, keylogCtrlF4);
+    return 0;
+}
+
 // An unseen window (off the screen) that does nothing for `ms` milliseconds: it holds
 // the virtual desktop, which ends with its last program. It waits for its timer rather
 // than polling, so that it costs the tests nothing while they measure.
@@ -351,6 +408,9 @@ int main(int argc, char** argv) {
     }
     if (cmd == "still") {  // still X Y W H MS
         return runStill(arg(2), arg(3), arg(4), arg(5), arg(6));
+    }
+    if (cmd == "keylog") {  // keylog X Y W H MS
+        return runKeylog(arg(2), arg(3), arg(4), arg(5), arg(6));
     }
     if (cmd == "noise") {  // noise X Y W H MS
         return runNoise(arg(2), arg(3), arg(4), arg(5), arg(6));
