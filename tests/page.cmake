@@ -1,7 +1,7 @@
 # The preview page: the tests of tests/app read the generated movie and template, and
 # the page is played for real in headless Chromium with Ruffle (label peer, browser).
 if(TARGET pemlo_app_tests AND TARGET pemlo_preview_movie)
-    add_dependencies(pemlo_app_tests pemlo_preview_movie)
+    add_dependencies(pemlo_app_tests pemlo_preview_movie pemlo_preview_page)
 endif()
 if(TARGET pemlo_app_tests)
     target_link_libraries(pemlo_app_tests PRIVATE ZLIB::ZLIB)
@@ -9,7 +9,7 @@ endif()
 
 add_executable(pemlo_publish_page ${CMAKE_CURRENT_LIST_DIR}/page/publish_page.cpp)
 target_link_libraries(pemlo_publish_page PRIVATE pemlo_app)
-add_dependencies(pemlo_publish_page pemlo_preview_movie)
+add_dependencies(pemlo_publish_page pemlo_preview_movie pemlo_preview_page)
 
 # The FLV is written by this tree's encoder tool when the build has it (the tools are
 # added after the tests, hence the generator expression).

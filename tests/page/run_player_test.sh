@@ -14,7 +14,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 replay="$tools/pemlo-replay"
 encode="$tools/pemlo-flvencode"
 
-if [ ! -d "$here/node_modules/playwright-core" ]; then
+if [ ! -d "$here/node_modules/playwright-core" ] || [ ! -d "$here/node_modules/puppeteer-core" ]; then
   (cd "$here" && npm ci --no-audit --no-fund --silent)
 fi
 rm -rf "$work"
