@@ -61,17 +61,28 @@ var Pemlo = Pemlo || {};
 
   // rgba (w x h) into I420 planes in out (W x H, both even, W >= w, H >= h) with the
   // matrix ('smpte170m' or 'bt709'): the last column and row are repeated into the
-  // padding. Chroma from the mean of each 2 x 2.
-  Pemlo.rgbaToI420 = function (rgba, w, h, out, W, H, matrix) {
+  // padding. Chroma from the mean of each 2 x 2. With rect ([x, y, w, h] of the
+  // picture), only the 2 x 2 cells it touches (and the padding beside them) are made.
+  Pemlo.rgbaToI420 = function (rgba, w, h, out, W, H, matrix, rect) {
     var k = COEFFICIENTS[matrix] || COEFFICIENTS.smpte170m;
+    var left = 0;
+    var top = 0;
+    var right = W;
+    var bottom = H;
+    if (rect) {
+      left = rect[0] & ~1;
+      top = rect[1] & ~1;
+      right = rect[0] + rect[2] >= w ? W : Math.min(W, (rect[0] + rect[2] + 1) & ~1);
+      bottom = rect[1] + rect[3] >= h ? H : Math.min(H, (rect[1] + rect[3] + 1) & ~1);
+    }
     var yr = k[0], yg = k[1], yb = k[2], ur = k[3], ug = k[4], ub = k[5], vr = k[6], vg = k[7], vb = k[8];
     var uPlane = W * H;
     var vPlane = uPlane + (W >> 1) * (H >> 1);
-    for (var y = 0; y < H; y += 2) {
+    for (var y = top; y < bottom; y += 2) {
       var r0 = Math.min(y, h - 1) * w * 4;
       var r1 = Math.min(y + 1, h - 1) * w * 4;
-      var c = (y >> 1) * (W >> 1);
-      for (var x = 0; x < W; x += 2) {
+      var c = (y >> 1) * (W >> 1) + (left >> 1);
+      for (var x = left; x < right; x += 2) {
         var a = Math.min(x, w - 1) * 4;
         var b = Math.min(x + 1, w - 1) * 4;
         var p0 = r0 + a;
@@ -301,8 +312,7 @@ var Pemlo = Pemlo || {};
     var output = new M.Output({ format: format, target: target });
     var video = new M.VideoSampleSource({
       codec: plan.video.codec, fullCodecString: plan.video.fullCodecString,
-      bitrate: rates.video, keyFrameInterval: KEY_SECONDS, latencyMode: 'quality',
-      contentHint: 'detail'
+      bitrate: rates.video, keyFrameInterval: KEY_SECONDS, latencyMode: 'quality'
     });
     output.addVideoTrack(video);
     var sound = null;
@@ -318,6 +328,8 @@ var Pemlo = Pemlo || {};
     var decoder = new Pemlo.ScreenVideo();
     var yuv = new Uint8Array(plan.width * plan.height * 3 / 2);
     var space = plan.video.config.declared === 'bt709' ? BT709 : BT601;
+    var madeWidth = 0;
+    var madeHeight = 0;
     var soundFrom = Math.round((origin - reader.audioOrigin) * rate / 1000);
     var soundAll = Math.round(seconds * rate);
     var soundDone = 0;
@@ -356,8 +368,19 @@ var Pemlo = Pemlo || {};
       if (!decoder.rgba) { throw new Error('the recording\'s first frame cannot be read'); }
       var t = (f.time - origin) / 1000;
       var next = i + 1 < frames.length ? frames[i + 1].time : end;
-      Pemlo.rgbaToI420(decoder.rgba, decoder.width, decoder.height, yuv, plan.width, plan.height,
-        space.matrix);
+      // Only what the frame changed is made again (all of it after a size change).
+      var changed = decoder.changed;
+      if (!changed || decoder.width !== madeWidth || decoder.height !== madeHeight) {
+        Pemlo.rgbaToI420(decoder.rgba, decoder.width, decoder.height, yuv, plan.width, plan.height,
+          space.matrix);
+        madeWidth = decoder.width;
+        madeHeight = decoder.height;
+      } else {
+        for (var c = 0; c < changed.length; c++) {
+          Pemlo.rgbaToI420(decoder.rgba, decoder.width, decoder.height, yuv, plan.width,
+            plan.height, space.matrix, changed[c]);
+        }
+      }
       var frame = new VideoFrame(yuv, {
         format: 'I420', codedWidth: plan.width, codedHeight: plan.height,
         timestamp: Math.round(t * 1e6), duration: Math.round((next - f.time) * 1000),
