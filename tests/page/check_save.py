@@ -143,7 +143,7 @@ def picture(a, w, h):
     ref = subprocess.Popen(["ffmpeg", "-v", "error", "-i", a.flv, "-fps_mode", "passthrough",
                             "-f", "rawvideo", "-pix_fmt", "rgb24", a.saved + ".ref.rgb"])
     got = subprocess.Popen(["ffmpeg", "-v", "error", "-i", a.saved, "-fps_mode", "passthrough",
-                            "-vf", f"crop={w}:{h}:0:0", "-f", "rawvideo", "-pix_fmt", "rgb24",
+                            "-vf", f"format=rgb24,crop={w}:{h}:0:0", "-f", "rawvideo", "-pix_fmt", "rgb24",
                             a.saved + ".got.rgb"])
     ref.wait()
     got.wait()
