@@ -13,7 +13,6 @@ size="${2:-1280x720}"
 minutes="${3:-2}"
 choice="${4:-standard}"
 here="$(cd "$(dirname "$0")" && pwd)"
-tests="$here/../../tests/page"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 w=${size%x*}

@@ -40,6 +40,7 @@ async function main() {
     const session = await browser.target().createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
     const page = await browser.newPage();
+    await page.setViewport({ width: 1000, height: 1000 });
     await page.goto('file://' + path.resolve(caseDir, 'page', 'PemloPreview.html'));
     await page.waitForFunction(() => window.pemloPlayer &&
       (window.pemloPlayer.state().complete || window.pemloPlayer.state().fallback), { timeout: 600000 });
@@ -53,7 +54,8 @@ async function main() {
     const b = await (await page.$('.pemlo-save-button')).boundingBox();
     const start = Date.now();
     await page.mouse.click(b.x + b.width / 2, b.y + b.height / 2);
-    await page.waitForFunction(() => !window.pemloSaver.state().saving, { timeout: 0, polling: 500 });
+    await page.waitForFunction(() => /^(Saved|Saving failed)/.test(window.pemloSaver.state().status),
+      { timeout: 0, polling: 200 });
     const seconds = (Date.now() - start) / 1000;
     const s = await page.evaluate(() => ({ st: window.pemloSaver.state(), d: window.pemloPlayer.duration() }));
     const length = s.d / 1000;
