@@ -54,8 +54,12 @@ async function main() {
     const b = await (await page.$('.pemlo-save-button')).boundingBox();
     const start = Date.now();
     await page.mouse.click(b.x + b.width / 2, b.y + b.height / 2);
-    await page.waitForFunction(() => /^(Saved|Saving failed)/.test(window.pemloSaver.state().status),
-      { timeout: 0, polling: 200 });
+    let status = '';
+    page.on('error', (e) => console.log(`the page crashed: ${e.message} (last said: ${status})`));
+    while (!/^(Saved|Saving failed)/.test(status)) {
+      await new Promise((r) => setTimeout(r, 500));
+      status = await page.evaluate(() => window.pemloSaver.state().status);
+    }
     const seconds = (Date.now() - start) / 1000;
     const s = await page.evaluate(() => ({ st: window.pemloSaver.state(), d: window.pemloPlayer.duration() }));
     const length = s.d / 1000;
@@ -66,6 +70,7 @@ async function main() {
       `(${(loaded / 1024).toFixed(0)} MiB once the recording was read)`);
   } finally {
     clearInterval(sampler);
+    console.log(`browser's peak resident memory so far: ${(peak / 1024).toFixed(0)} MiB`);
     await browser.close();
   }
 }

@@ -94,6 +94,10 @@ def main():
     check((W, H) == (w + w % 2, h + h % 2), f"{W} x {H} for {w} x {h}: rounded up to even")
 
     v0, v1, vcount, _ = packets(a.saved, "v:0")
+    if webm:
+        # WebM's blocks carry no durations: the last frame lasts to the segment's end.
+        segment = probe(a.saved, "-show_entries", "format=duration")["format"]
+        v1 = max(v1, float(segment.get("duration", 0) or 0))
     _, _, flv_count, flv_pts = packets(a.flv, "v:0")
     check(vcount == flv_count,
           f"{vcount} video frames, as many as the FLV's {flv_count} video tags")

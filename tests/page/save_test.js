@@ -14,7 +14,9 @@ const puppeteer = require('puppeteer-core');
 
 const args = process.argv.slice(2);
 const cancel = args.includes('--cancel');
-const [browserName, caseDir, downloads, choice = 'standard'] = args.filter((a) => a !== '--cancel');
+const [browserName, caseDir, downloadArg, choice = 'standard'] = args.filter((a) => a !== '--cancel');
+// Firefox takes only an absolute folder for its downloads.
+const downloads = path.resolve(downloadArg);
 
 let failures = 0;
 function check(ok, what) {
