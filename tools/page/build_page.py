@@ -22,7 +22,7 @@ GLOBAL_NAME = "PemloMediabunny"
 
 def ensure_packages(player_dir):
     """Installs the pinned packages once; several build trees may ask at the same time."""
-    esbuild = os.path.join(player_dir, "node_modules", ".bin", "esbuild")
+    esbuild = os.path.abspath(os.path.join(player_dir, "node_modules", ".bin", "esbuild"))
     with open(os.path.join(player_dir, "package.json")) as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.access(esbuild, os.X_OK):
