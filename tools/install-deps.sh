@@ -16,7 +16,7 @@ windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools
   gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 wine_pkgs=(wine wine32:i386 wine64 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 xvfb
   xdotool x11-utils pulseaudio pulseaudio-utils libpulse0:i386 procps)
-web_pkgs=(chromium)  # node and npm come with the machine (nodejs conflicts with Debian npm)
+web_pkgs=(chromium firefox-esr)  # node and npm come with the machine (nodejs conflicts with Debian npm)
 
 want=("${native_pkgs[@]}" "${windows_pkgs[@]}")
 case "${1:-all}" in

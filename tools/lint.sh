@@ -17,7 +17,7 @@ if [ ! -x "$page_tests/node_modules/.bin/eslint" ]; then
   (cd "$page_tests" && npm ci --no-audit --no-fund --silent)
 fi
 (cd resources/player && "../../$page_tests/node_modules/.bin/eslint" --config eslint.config.js \
-  --max-warnings 0 inflate.js screen_video.js adpcm.js flv.js player.js)
+  --max-warnings 0 inflate.js screen_video.js adpcm.js flv.js saver.js player.js)
 # The Python scripts, with Ruff's WebAssembly build (tools/ruff: pinned, installed here
 # from the npm registry when missing).
 if [ ! -d tools/ruff/node_modules/@astral-sh/ruff-wasm-nodejs ]; then

@@ -16,6 +16,9 @@ module.exports = [
         Pemlo: 'writable', window: 'readonly', document: 'readonly', navigator: 'readonly',
         performance: 'readonly', requestAnimationFrame: 'readonly', setInterval: 'readonly',
         atob: 'readonly', MutationObserver: 'readonly', getComputedStyle: 'readonly',
+        setTimeout: 'readonly', URL: 'readonly', Blob: 'readonly', MessageChannel: 'readonly',
+        VideoEncoder: 'readonly', VideoFrame: 'readonly', AudioEncoder: 'readonly',
+        AudioData: 'readonly',
       },
     },
     rules: {

@@ -1,5 +1,6 @@
-// zlib streams (a two-byte header, deflate blocks, a checksum) inflated into a buffer
-// the caller owns. Every Screen Video block is one such stream of a few kilobytes, so
+// zlib streams (a two-byte header, deflate blocks, an Adler-32 of what they hold)
+// inflated into a buffer the caller owns; a stream whose checksum does not match is
+// refused, so that a damaged block is an error rather than a wrong picture. Every Screen Video block is one such stream of a few kilobytes, so
 // the tables live here once and are rebuilt in place for each block.
 var Pemlo = Pemlo || {};
 (function () {
@@ -87,6 +88,23 @@ var Pemlo = Pemlo || {};
     throw new Error('inflate: ' + why);
   }
 
+  // Adler-32 of data[0, n): sums taken modulo 65521 every 5,552 bytes, the most that
+  // cannot overflow 32 bits.
+  function adler32(data, n) {
+    var a = 1;
+    var b = 0;
+    for (var i = 0; i < n;) {
+      var stop = Math.min(n, i + 5552);
+      for (; i < stop; i++) {
+        a += data[i];
+        b += a;
+      }
+      a %= 65521;
+      b %= 65521;
+    }
+    return ((b << 16) | a) >>> 0;
+  }
+
   // Inflates the zlib stream in src[start, end) into out from offset 0; returns the
   // number of bytes written. Throws on damaged data or when out is too small.
   function inflate(src, start, end, out) {
@@ -151,6 +169,8 @@ var Pemlo = Pemlo || {};
       last = take(1);
       var type = take(2);
       if (type === 0) {
+        // To the byte boundary; whole bytes read ahead go back to the input.
+        pos -= count >> 3;
         bits = 0;
         count = 0;
         if (pos + 4 > end) { fail('data ends early'); }
@@ -232,6 +252,11 @@ var Pemlo = Pemlo || {};
         }
       }
     }
+    // The checksum follows on the next byte boundary, most significant byte first.
+    pos -= count >> 3;
+    if (pos + 4 > end) { fail('checksum missing'); }
+    var sum = ((src[pos] << 24) | (src[pos + 1] << 16) | (src[pos + 2] << 8) | src[pos + 3]) >>> 0;
+    if (sum !== adler32(out, op)) { fail('checksum does not match'); }
     return op;
   }
 

@@ -15,6 +15,7 @@ var Pemlo = Pemlo || {};
   var SCHEDULE_AHEAD = 1.5;  // seconds of sound queued ahead of the clock
   var SOUND_BLOCK = 0.5;     // seconds per queued buffer
   var STEP_MS = 5000;        // left and right arrow keys
+  var FLASH_PLAYS = 'The Flash movie plays this recording here, and only the page\'s own player can save it, so saving as MP4 is not offered.';
 
   var ICONS = {
     play: '<svg viewBox="0 0 20 20" width="20" height="20"><path d="M6 4 L16 10 L6 16 Z" fill="currentColor"/></svg>',
@@ -88,6 +89,8 @@ var Pemlo = Pemlo || {};
     this.nextSoundAt = 0;     // its start on the audio clock
     this.frameRequested = false;
     this.queued = [];
+    this.fileName = '';       // the file dropped or chosen, when not the one beside the page
+    this.onChange = null;     // called when more of the recording is in
 
     this.view = element('div', 'pemlo-view', box);
     this.screen = element('div', 'pemlo-screen', this.view);
@@ -235,6 +238,7 @@ var Pemlo = Pemlo || {};
         return;
       }
       self.reset();
+      self.fileName = file.name;
       self.totalBytes = bytes.length;
       self.fallback.style.display = 'none';
       self.view.style.display = '';
@@ -269,6 +273,7 @@ var Pemlo = Pemlo || {};
       this.startClock(this.time);
     }
     this.showControls();
+    if (this.onChange) { this.onChange(); }
   };
 
   // How far the data reaches, in ms.
@@ -662,12 +667,21 @@ var Pemlo = Pemlo || {};
     var box = document.getElementById('pemlo-player');
     if (!flash || !box || hasFlash()) {
       document.documentElement.className = document.documentElement.className.replace(/\s*pemlo-no-flash/g, '');
+      Pemlo.saveNotOffered(FLASH_PLAYS);
       return null;
     }
     var player = new Player(box, options);
     window.pemloPlayer = player;
+    var saveBox = document.getElementById('pemlo-save');
+    if (saveBox) {
+      var saver = new Pemlo.Saver(saveBox, player, options);
+      window.pemloSaver = saver;
+      player.onChange = function () { saver.update(); };
+    }
     var watch = function () {
       if (flash.querySelector('ruffle-object, ruffle-embed, ruffle-player')) {
+        player.onChange = null;
+        Pemlo.saveNotOffered(FLASH_PLAYS);
         player.pause();
         player.view.style.display = 'none';
         player.fallback.style.display = 'none';

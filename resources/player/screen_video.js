@@ -10,6 +10,9 @@ var Pemlo = Pemlo || {};
     this.width = 0;
     this.height = 0;
     this.rgba = null;  // Uint8ClampedArray, width x height x 4
+    // What the last decode changed, top-down: [x, y, w, h] per block, or null when the
+    // whole picture is new (its size changed).
+    this.changed = null;
     this.block = new Uint8Array(256 * 256 * 3);
   }
 
@@ -28,7 +31,11 @@ var Pemlo = Pemlo || {};
       this.height = height;
       this.rgba = new Uint8ClampedArray(width * height * 4);
       for (var a = 3; a < this.rgba.length; a += 4) { this.rgba[a] = 255; }
+      this.changed = null;
+    } else {
+      this.changed = [];
     }
+    var changed = this.changed;
     var rgba = this.rgba;
     var block = this.block;
     var pos = start + 4;
@@ -50,6 +57,7 @@ var Pemlo = Pemlo || {};
           throw new Error('screen video: block of the wrong size');
         }
         pos += size;
+        if (changed) { changed.push([x0, height - y0 - bh, bw, bh]); }
         var s = 0;
         for (var k = 0; k < bh; k++) {
           var d = ((height - 1 - y0 - k) * width + x0) * 4;

@@ -183,8 +183,10 @@ TEST_F(PreviewPublication, TemplateIsCrlfLatin1WithThePlayerAndThePlaceholders) 
     EXPECT_EQ(countOf(templateText, "type=\"application/x-shockwave-flash\""), 1);
     EXPECT_EQ(
         countOf(templateText, "PemloPreview.swf?videofile=#file#&amp;w=#width#&amp;h=#height#"), 2);
+    // The movie's settings, in the markup (the scripts after it hold such words too).
+    const std::string markup = templateText.substr(0, templateText.rfind("<script"));
     for (const char* setting : {"exactfit", "\"always\"", "\"high\"", "\"#ffffff\""}) {
-        EXPECT_EQ(countOf(templateText, setting), 2) << setting;
+        EXPECT_EQ(countOf(markup, setting), 2) << setting;
     }
     EXPECT_EQ(countOf(templateText, "value=\"#file#\""), 1);
     EXPECT_EQ(countOf(templateText, "'Your recording: #escfile#'"), 1);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The page's own player in headless Chromium from file://: recordings made by this
-# tree's tools (with and without sound, one keyframe, odd sizes, a timestamp past 2^24
-# ms, one above the data limit, one whose data is missing), each published as the
+# The page's own player in headless Chromium (and Firefox ESR for four cases) from
+# file://: recordings made by this tree's tools (with and without sound, one keyframe,
+# odd sizes, a timestamp past 2^24 ms, one above the data limit, one whose data is
+# missing), each published as the
 # program publishes it and checked against ffmpeg's decode by player_test.js.
 # usage: run_player_test.sh PUBLISH_TOOL RESOURCE_DIR WORK_DIR TOOLS_DIR [SHOTS_DIR]
 set -uo pipefail
@@ -14,7 +15,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 replay="$tools/pemlo-replay"
 encode="$tools/pemlo-flvencode"
 
-if [ ! -d "$here/node_modules/playwright-core" ]; then
+if [ ! -d "$here/node_modules/playwright-core" ] || [ ! -d "$here/node_modules/puppeteer-core" ]; then
   (cd "$here" && npm ci --no-audit --no-fund --silent)
 fi
 rm -rf "$work"
@@ -121,4 +122,11 @@ run missing missing
 shots=""
 run chunkgone missing
 run empty empty
+# The same page in Firefox ESR: every control with sound, an odd size, a timestamp past
+# 2^24 ms, and the file picker when the data is missing.
+export PEMLO_BROWSER=firefox
+run full full
+run odd641 basic
+run long basic
+run missing missing
 exit $status

@@ -101,9 +101,20 @@ ln -sf "$flv" pagecase/rec.flv
 ffmpeg -v error -i "$flv" -fps_mode passthrough -f rawvideo -pix_fmt rgb24 pagecase/ref.rgb
 ffmpeg -v error -i "$flv" -vn -f s16le -c:a pcm_s16le pagecase/ref.s16
 # The browser driver comes with the page tests' npm packages.
-if [ ! -d "$E2E_HERE/../page/node_modules/playwright-core" ]; then
+if [ ! -d "$E2E_HERE/../page/node_modules/playwright-core" ] ||
+    [ ! -d "$E2E_HERE/../page/node_modules/puppeteer-core" ]; then
     (cd "$E2E_HERE/../page" && npm ci --no-audit --no-fund --silent)
 fi
 check "the page plays the recording in Chromium from file://" \
     timeout 180 node "$E2E_HERE/../page/player_test.js" pagecase basic
+# "Save as MP4" from that page in both browsers, as a user does; each download is checked
+# against the FLV (codecs, frames, duration, streams from 0, PSNR, sound onsets).
+for browser in chromium firefox; do
+    said=$(timeout 180 node "$E2E_HERE/../page/save_test.js" "$browser" pagecase \
+        "pagecase/saved-$browser" standard | tail -1)
+    saved=$(echo "$said" | python3 -c 'import json, sys; print(json.load(sys.stdin).get("file", ""))' 2>/dev/null)
+    echo "     $said"
+    check "the page saves the recording in $browser" test -s "$saved"
+    check "what $browser saved is the recording" python3 "$E2E_HERE/../page/check_save.py" "$flv" "$saved"
+done
 e2e_finish
