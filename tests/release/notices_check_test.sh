@@ -35,7 +35,7 @@ for component in "zlib" "mingw-w64 runtime" "winpthreads" "GCC runtime libraries
 import re
 import sys
 text, name = open(sys.argv[1], encoding="utf-8").read(), sys.argv[2]
-rule = r"={20,}\n"
+rule = r"={80}\n"
 # Drops the section whose heading starts with the name: heading and body.
 out = re.sub(rule + re.escape(name) + r" .*?" + rule + r".*?(?=" + rule + r"|\Z)", "", text,
              flags=re.S)

@@ -4,7 +4,7 @@
     check_notices.py THIRD-PARTY-NOTICES [--link-map PemloRecorder.map]
                      [--package-json resources/player/package.json]
 
-A notice is a section of THIRD-PARTY-NOTICES: a heading between two lines of "=" and
+A notice is a section of THIRD-PARTY-NOTICES: a heading between two lines of 80 "=" and
 a body that is not empty. A component has its notice when a heading starts with the
 component's name followed by a space (or, for an npm package, "<name> <version>" or
 "<name>@<version>").
@@ -57,7 +57,8 @@ OURS = re.compile(r"libpemlo_\w+\.a")
 def sections(text: str) -> dict[str, str]:
     """Heading -> body of every section."""
     found: dict[str, str] = {}
-    parts = re.split(r"^={20,}[ \t]*$", text, flags=re.M)
+    # Exactly 80: licence texts underline their own titles with shorter runs of "=".
+    parts = re.split(r"^={80}[ \t]*$", text, flags=re.M)
     # parts: preamble, heading, body, heading, body, ...
     for i in range(1, len(parts) - 1, 2):
         heading = " ".join(parts[i].split())
