@@ -14,9 +14,10 @@ error of the last stretch within MAX_GROWTH_MS of the first's. As in sync_check.
 flash times are pinned down by the scene's fixed period (here within each stretch: a
 pause moves the flashes by its length, which the test only knows roughly), and the
 device's own stretch (the quiet 200 Hz tone it delivers a little low, measured inside
-the stretches away from the joins) is taken off the errors over the recorded time: in
-the runs measured here the errors grew with the time recorded, not with the time that
-passed including the pauses (the raw errors are printed too). Where a stretch's flashes
+the stretches away from the joins) is taken off the errors over the time that passed
+since the first flash, pauses included: the device and the scene's sound run on through
+each pause, so what the stretch puts behind keeps growing there too, while the recorder
+cuts the pause on the clock (the raw errors are printed too). Where a stretch's flashes
 cannot all be pinned down together (the scene itself late on a busy machine), each beep
 is held to the frame span its own flash fell in, and the stretch is left out of the
 growth.
@@ -155,9 +156,12 @@ def main():
                            min(abs(n - b), abs(n - f)) * 1000 * (1 if n > f else -1))
                           for b, f, n in spans]
             raw = [e for _, e in pinned]
+            # Where the flash lies on the clock: its place in the video plus the pauses
+            # before its stretch.
+            paused_before = sum(pauses[:k])
             for f, e in pinned:
                 first = f if first is None else first
-                errors.append(e - share * (f - first) * 1000)
+                errors.append(e - share * (f + paused_before - first) * 1000)
             if width >= 0:
                 means.append(sum(errors) / len(errors))
             print("     stretch %d: errors (ms, less the device's stretch) %s (raw %s); flashes "
