@@ -28,10 +28,11 @@ declare -A TALLY=()
 
 # 0 when ffmpeg decodes the whole FLV without a complaint and the video timestamps
 # rise from tag to tag. (The frames keep their own timing: recorded durations vary, and
-# rounding them to the nominal frame rate would make ffmpeg itself complain.)
+# rounding them to the nominal frame rate, or to a time base of a tenth of a second,
+# would make ffmpeg itself complain.)
 decodes_cleanly() {
     local errors
-    errors=$(ffmpeg -v error -i "$1" -fps_mode passthrough -f null - 2>&1)
+    errors=$(ffmpeg -v error -i "$1" -fps_mode passthrough -enc_time_base 1:1000 -f null - 2>&1)
     [ -z "$errors" ] || { echo "     ffmpeg: ${errors:0:200}"; return 1; }
     ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 "$1" |
         awk 'NR > 1 && $1 <= last { print "     video timestamp " $1 " after " last; bad = 1 }
